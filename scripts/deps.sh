@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, when any is missing. Safe to run again.
+set -euo pipefail
+packages=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev libqt6opengl6-dev libgl-dev
+    libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev
+    libgtest-dev libgmock-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
