@@ -1,0 +1,500 @@
+#include "arm_usb.h"
+#include "scripted_link.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Hex helpers of the tests' own, so that a fault in the link's encoder cannot hide here.
+std::string hex(const std::vector<std::uint8_t>& Bytes) {
+    static const char D[] = "0123456789ABCDEF";
+    std::string S;
+    for (auto B : Bytes) {
+        S += D[B >> 4];
+        S += D[B & 15];
+    }
+    return S;
+}
+std::uint32_t field(const std::string& S, std::size_t Pos, std::size_t Width) {
+    return static_cast<std::uint32_t>(std::stoul(S.substr(Pos, Width), nullptr, 16));
+}
+std::string answer_for(const std::vector<std::uint8_t>& Bytes) {
+    std::uint8_t Sum = 0;
+    for (auto B : Bytes)
+        Sum ^= B;
+    return hex(Bytes) + hex({Sum});
+}
+
+// A small converter: memory that reads 0xFF where nothing was written, answers to reads after
+// the line time of a block, and acknowledges every well-formed write.
+struct TMiniConverter {
+    std::mutex M;
+    std::map<std::uint32_t, std::uint8_t> Mem;
+    std::set<std::uint32_t> Drop_Ack_Once; // block addresses whose first write is not acknowledged
+    std::set<std::uint32_t> Corrupt_Once;  // block addresses whose first answer has a bad checksum
+    bool Silent = false;
+
+    std::vector<TChunk> operator()(const std::string& Req) {
+        std::lock_guard<std::mutex> L(M);
+        if (Silent) return {};
+        const std::uint32_t Address = field(Req, 2, 6);
+        const std::uint32_t Code = field(Req, 8, 2);
+        const std::uint32_t Count = field(Req, 10, 4);
+        if (Code == 3) {
+            std::vector<std::uint8_t> Block(128);
+            for (std::uint32_t i = 0; i < 128; ++i)
+                Block[i] = Mem.count(Address + i) ? Mem[Address + i] : 0xFF;
+            std::string A = answer_for(Block);
+            if (Corrupt_Once.erase(Address)) A.back() = A.back() == '0' ? '1' : '0';
+            return {{25, A}};
+        }
+        for (std::uint32_t i = 0; i < Count; ++i)
+            Mem[Address + i] = static_cast<std::uint8_t>(field(Req, 14 + 2 * i, 2));
+        if (Drop_Ack_Once.erase(Address)) return {};
+        return {{2, "ACKO.K."}};
+    }
+    std::vector<std::uint8_t> Bytes(std::uint32_t Address, std::size_t N) {
+        std::lock_guard<std::mutex> L(M);
+        std::vector<std::uint8_t> Out(N);
+        for (std::size_t i = 0; i < N; ++i)
+            Out[i] = Mem.count(Address + i) ? Mem[Address + i] : 0xFF;
+        return Out;
+    }
+};
+
+std::vector<std::uint8_t> pattern(std::size_t N) {
+    std::vector<std::uint8_t> V(N);
+    for (std::size_t i = 0; i < N; ++i)
+        V[i] = static_cast<std::uint8_t>(i * 31 + i / 256 + 1);
+    return V;
+}
+
+std::vector<std::uint8_t> file_bytes(const fs::path& P) {
+    std::ifstream In(P, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+std::size_t open_descriptors() {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+class Worker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dir = fs::temp_directory_path() / ("sw40815-worker-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(Dir);
+    }
+    void TearDown() override {
+        Arm.reset();
+        fs::remove_all(Dir);
+    }
+
+    void Start() {
+        Arm = std::make_unique<Tarm_SER>(
+            true, [this] { return Link.Make_Port(); }, Link);
+        Arm->Com_Port = "/dev/ttyTEST0";
+        Arm->Start();
+    }
+    void Connect() {
+        Start();
+        ASSERT_TRUE(Eventually([&] { return Arm->res_connessione() == 1; }));
+    }
+    bool Answered() {
+        return Eventually([&] { return Arm->fReceiveAnswer.load() == 1; });
+    }
+    bool Idle() {
+        return Eventually([&] { return Arm->stato.load() == St_Idle; });
+    }
+    fs::path Write_File(const std::string& Name, const std::vector<std::uint8_t>& Bytes) {
+        const fs::path P = Dir / Name;
+        std::ofstream(P, std::ios::binary)
+            .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+        return P;
+    }
+    std::vector<std::string> Requests_Of_Kind(const std::string& Code) {
+        std::vector<std::string> Out;
+        for (auto& R : Link.Requests())
+            if (R.substr(8, 2) == Code) Out.push_back(R);
+        return Out;
+    }
+
+    fs::path Dir;
+    TMiniConverter Conv;
+    TScriptedLink Link{std::ref(Conv)};
+    std::unique_ptr<Tarm_SER> Arm;
+};
+
+TEST_F(Worker, OpensThePortAt115200_8N1WithDtrRaised) {
+    Connect();
+    const TPortSettings S = Link.Settings();
+    EXPECT_EQ(S.Baud, br115200);
+    EXPECT_EQ(S.Data, da8);
+    EXPECT_EQ(S.Parity, paNone);
+    EXPECT_EQ(S.Stop, sb10);
+    EXPECT_EQ(S.Flow, fcNone);
+    EXPECT_EQ(S.Device, "/dev/ttyTEST0");
+    EXPECT_TRUE(S.Dtr);
+    EXPECT_EQ(Arm->LinkLost(), 0);
+}
+
+TEST_F(Worker, PortThatDoesNotOpenLeavesNoConnectionAndRequestsFailAtOnce) {
+    Link.Fail_Open(true);
+    Start();
+    ASSERT_EQ(Arm->read_protection(), Req_Accepted);
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(Arm->res_connessione(), 0);
+    EXPECT_EQ(Arm->fErrorLastCommand.load(), 1);
+    EXPECT_TRUE(Link.Requests().empty());
+}
+
+TEST_F(Worker, ReadsTheThreeItems) {
+    Conv.Mem = {{0x3F000, 0x00}, {0x3F001, 0x00}, {0x3F002, 0x00}, {0x3F003, 0xA7}, {0x3F004, 0x00},
+                {0x3F005, 0x1B}, {0x3F006, 0x2C}, {0x3F007, 0x3D}, {0x3F008, 0x4E}, {0x3F009, 0x5F},
+                {0x24000, 9},    {0x24001, 0},    {0x24002, 5},    {0x24003, 0}};
+    Connect();
+
+    ASSERT_EQ(Arm->read_protection(), Req_Accepted);
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(Arm->Protection.load(), 0xA7);
+    EXPECT_EQ(Arm->fErrorLastCommand.load(), 0);
+
+    ASSERT_EQ(Arm->read_MACAddress(), Req_Accepted);
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(std::vector<std::uint8_t>(Arm->MacAdd, Arm->MacAdd + 6),
+              (std::vector<std::uint8_t>{0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F}));
+
+    ASSERT_EQ(Arm->read_Data(), Req_Accepted);
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(std::vector<std::uint8_t>(Arm->Read_Dati, Arm->Read_Dati + 5),
+              (std::vector<std::uint8_t>{9, 0, 5, 0, 0xFF}));
+    EXPECT_EQ(Arm->stato.load(), St_Idle);
+
+    EXPECT_EQ(Link.Requests(),
+              (std::vector<std::string>{"0003F000030080\r", "0003F004030080\r", "00024000030080\r"}));
+    // A read request goes out one character per write.
+    for (auto N : Link.Write_Sizes())
+        EXPECT_EQ(N, 1u);
+}
+
+TEST_F(Worker, ProtectionReadWithoutAnswerTimesOutAfterHalfASecond) {
+    Conv.Silent = true;
+    Connect();
+    Arm->Protection = 0x1234;
+    const std::int64_t T0 = Link.Now();
+    ASSERT_EQ(Arm->read_protection(), Req_Accepted);
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(Link.Now() - T0, 50 * 10);
+    EXPECT_EQ(Arm->fErrorLastCommand.load(), 1);
+    EXPECT_EQ(Arm->Protection.load(), 0);
+    EXPECT_EQ(Arm->stato.load(), St_Idle);
+}
+
+TEST_F(Worker, ReadAnswerIsTakenOnceAWholeAnswerWaitsAtAPoll) {
+    std::vector<std::uint8_t> Block(128);
+    for (int i = 0; i < 128; ++i)
+        Block[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 37 + 11);
+    const std::string Good = answer_for(Block); // 258 characters
+    std::string Spaced;                         // a blank after every 8 digits: 290 characters
+    for (std::size_t i = 0; i < 256; i += 8)
+        Spaced += Good.substr(i, 8) + " ";
+    Spaced += Good.substr(256);
+    std::string Lower = Good;
+    Lower[5] = 'a'; // a lowercase digit is skipped, which shifts every later digit
+
+    const struct {
+        const char* Name;
+        std::vector<TChunk> Chunks;
+        bool Error;
+    } Cases[] = {
+        {"whole answer", {{25, Good}}, false},
+        {"257 characters never read", {{25, Good.substr(0, 257)}}, true},
+        {"in two parts within the time-out", {{12, Good.substr(0, 100)}, {24, Good.substr(100)}}, false},
+        {"spaced answer all waiting at the poll", {{25, Spaced}}, false},
+        {"spaced answer with its tail still on the line",
+         {{15, Spaced.substr(0, 260)}, {45, Spaced.substr(260)}},
+         true},
+        {"CR after the checksum already waiting", {{25, Good + "\r"}}, true},
+        {"CR after the checksum arriving later", {{25, Good}, {45, "\r"}}, false},
+        {"lowercase digit", {{25, Lower}}, true},
+        {"bad checksum", {{25, Good.substr(0, 256) + "FF"}}, true},
+        {"answer after the time-out", {{600, Good}}, true},
+    };
+    Connect();
+    for (const auto& C : Cases) {
+        Link.Sleep_ms(1000); // let anything late from the previous case arrive, so the purge takes it
+        Link.Set_Responder([&](const std::string&) { return C.Chunks; });
+        ASSERT_EQ(Arm->read_Data(), Req_Accepted) << C.Name;
+        ASSERT_TRUE(Answered()) << C.Name;
+        EXPECT_EQ(Arm->fErrorLastCommand.load(), C.Error ? 1 : 0) << C.Name;
+        if (!C.Error) {
+            EXPECT_EQ(Arm->Read_Dati[4], Block[4]) << C.Name;
+        }
+    }
+}
+
+TEST_F(Worker, BadChecksumLeavesTheBytesAsDecoded) {
+    Link.Set_Responder([](const std::string&) {
+        return std::vector<TChunk>{{25, hex({9, 0, 5, 0}) + std::string(248, 'F') + "77"}};
+    });
+    Connect();
+    ASSERT_EQ(Arm->read_Data(), Req_Accepted);
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(Arm->fErrorLastCommand.load(), 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(Arm->Read_Dati, Arm->Read_Dati + 5),
+              (std::vector<std::uint8_t>{9, 0, 5, 0, 0xFF}));
+    EXPECT_EQ(Arm->buf_count, 128);
+}
+
+TEST_F(Worker, AcknowledgementIsJudgedOnWhatArrivedBeforeTenQuietMilliseconds) {
+    const struct {
+        const char* Name;
+        std::vector<TChunk> Chunks;
+        bool Error;
+        std::int64_t Elapsed_At_Least;
+    } Cases[] = {
+        {"three characters and O.K.", {{3, "ABCO.K."}}, false, 0},
+        {"exactly O.K.", {{3, "O.K."}}, true, 0},
+        {"two parts 4 ms apart", {{3, "ABC"}, {7, "O.K."}}, false, 0},
+        {"two parts 15 ms apart: judged on the first", {{3, "ABC"}, {18, "O.K."}}, true, 0},
+        {"late but within the time-out", {{10000, "ABCO.K."}}, false, 10000},
+        {"no acknowledgement", {}, true, 1100 * 10},
+    };
+    Connect();
+    Arm->Write_Data[0] = 0x42;
+    for (const auto& C : Cases) {
+        Link.Sleep_ms(1000); // let anything late from the previous case arrive, so the purge takes it
+        Link.Set_Responder([&](const std::string&) { return C.Chunks; });
+        Arm->fErrorLastCommand = 0;
+        Arm->fReceiveAnswer = 0;
+        const std::int64_t T0 = Link.Now();
+        ASSERT_EQ(Arm->Write_Internal_Data(1, 0, 1), Req_Accepted) << C.Name;
+        ASSERT_TRUE(Idle()) << C.Name;
+        EXPECT_EQ(Arm->fReceiveAnswer.load(), 1) << C.Name;
+        EXPECT_EQ(Arm->fErrorLastCommand.load(), C.Error ? 1 : 0) << C.Name;
+        EXPECT_GE(Link.Now() - T0, C.Elapsed_At_Least) << C.Name;
+        EXPECT_LE(Link.Now() - T0, 1100 * 10 + 50) << C.Name;
+    }
+}
+
+TEST_F(Worker, SingleWriteFrames) {
+    Connect();
+    const std::uint8_t Params[] = {0x09, 0x00, 0x05, 0x00};
+    std::copy(std::begin(Params), std::end(Params), Arm->Write_Data);
+    ASSERT_EQ(Arm->Write_Internal_Data(4, 0, 1), Req_Accepted);
+    ASSERT_TRUE(Idle());
+    ASSERT_EQ(Arm->Write_Protection(0xA7), Req_Accepted);
+    ASSERT_TRUE(Idle());
+    ASSERT_EQ(Arm->Write_Internal_Data(2, 4, 0), Req_Accepted);
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(Link.Requests(),
+              (std::vector<std::string>{"00024000020004090005000C\r", "0103F0000B0004000000A7A7\r",
+                                        "0003F0040B0002090009\r"}));
+    // A write frame goes out in one piece.
+    EXPECT_EQ(Link.Write_Sizes(), (std::vector<std::size_t>{25, 25, 21}));
+    EXPECT_EQ(Arm->fErrorLastCommand.load(), 0);
+    EXPECT_EQ(Conv.Bytes(0x24000, 4), (std::vector<std::uint8_t>{9, 0, 5, 0}));
+}
+
+TEST_F(Worker, OutOfRangeSingleWritesAreRefused) {
+    Connect();
+    const struct { std::int32_t NByte, Type_data; } Cases[] = {{4, 2}, {4, -1}, {0, 1}, {129, 0}, {-5, 0}};
+    for (const auto& C : Cases) {
+        EXPECT_EQ(Arm->Write_Internal_Data(C.NByte, 0, C.Type_data), Req_Refused)
+            << C.NByte << "/" << C.Type_data;
+        EXPECT_EQ(Arm->stato.load(), St_Idle);
+    }
+    ASSERT_EQ(Arm->Write_Internal_Data(128, 0, 1), Req_Accepted);
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(Link.Requests().size(), 1u);
+}
+
+TEST_F(Worker, BusyWorkerRefusesEveryRequestAndChangesNothing) {
+    Connect();
+    const fs::path Image = Write_File("image.sim", pattern(300));
+    const fs::path Readback = Dir / "readback.b79";
+    Link.Hold();
+    ASSERT_EQ(Arm->read_protection(), Req_Accepted);
+    ASSERT_TRUE(Eventually([&] { return Link.Worker_Held(); }));
+
+    const auto Start_Before = Arm->indice_memoria_start.load();
+    const auto End_Before = Arm->indice_memoria_end.load();
+    std::int32_t Dim = -7;
+    Arm->filename = Image.string();
+    EXPECT_EQ(Arm->read_protection(), Req_Busy);
+    EXPECT_EQ(Arm->read_MACAddress(), Req_Busy);
+    EXPECT_EQ(Arm->read_Data(), Req_Busy);
+    EXPECT_EQ(Arm->Write_Internal_Data(4, 0, 1), Req_Busy);
+    EXPECT_EQ(Arm->Write_Protection(1), Req_Busy);
+    EXPECT_EQ(Arm->write_mem_prg(0, Dim), Req_Busy);
+    Arm->filename = Readback.string();
+    EXPECT_EQ(Arm->read_mem_prg(0, 0), Req_Busy);
+
+    EXPECT_EQ(Dim, -7);
+    EXPECT_FALSE(fs::exists(Readback));
+    EXPECT_EQ(Arm->stato.load(), St_Read_Item);
+    EXPECT_EQ(Arm->indice_memoria_start.load(), Start_Before);
+    EXPECT_EQ(Arm->indice_memoria_end.load(), End_Before);
+    EXPECT_EQ(Arm->fReceiveAnswer.load(), 0);
+
+    Link.Release();
+    ASSERT_TRUE(Answered());
+    EXPECT_EQ(Link.Requests().size(), 1u);
+}
+
+TEST_F(Worker, WritesAnImageInBlocksFilledUpWithZeros) {
+    const struct {
+        std::size_t Size;
+        std::size_t Blocks;
+    } Cases[] = {{0, 0}, {1000, 8}, {1024, 8}, {128 * 1024, 1024}};
+    Connect();
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Size);
+        const auto Image = pattern(C.Size);
+        const std::size_t Before = Requests_Of_Kind("02").size();
+        Arm->filename = Write_File("image.sim", Image).string();
+        std::int32_t Dim = -1;
+        ASSERT_EQ(Arm->write_mem_prg(0, Dim), Req_Accepted);
+        EXPECT_EQ(Dim, static_cast<std::int32_t>(C.Size));
+        EXPECT_EQ(Arm->indice_memoria_end.load(), Addr_Prg_Start + C.Size - 1);
+        ASSERT_TRUE(Idle());
+        EXPECT_EQ(Arm->fErrorLastCommand.load(), 0);
+        EXPECT_EQ(Arm->indice_memoria.load(), Addr_Prg_Start + C.Blocks * 128);
+        EXPECT_EQ(Arm->nciclo.load(), static_cast<std::int32_t>(C.Blocks));
+
+        const auto Frames = Requests_Of_Kind("02");
+        ASSERT_EQ(Frames.size() - Before, C.Blocks);
+        for (std::size_t b = 0; b < C.Blocks; ++b) {
+            const std::string& F = Frames[Before + b];
+            ASSERT_EQ(F.size(), 273u);
+            EXPECT_EQ(field(F, 2, 6), Addr_Prg_Start + b * 128);
+            EXPECT_NE(F.substr(14, 256), std::string(256, '0')) << "block " << b << " is all zero";
+        }
+        auto Expected = Image;
+        Expected.resize(C.Blocks * 128, 0);
+        EXPECT_EQ(Conv.Bytes(Addr_Prg_Start, Expected.size()), Expected);
+    }
+}
+
+TEST_F(Worker, ImageThatCannotBeWrittenIsRefusedBeforeAnything) {
+    Connect();
+    std::int32_t Dim = 0;
+    Arm->filename = (Dir / "missing.sim").string();
+    EXPECT_EQ(Arm->write_mem_prg(0, Dim), Req_File_Error);
+    EXPECT_EQ(Arm->stato.load(), St_Idle);
+
+    // One byte more than the program region would put a block onto the parameter block.
+    Arm->filename = Write_File("large.sim", pattern(128 * 1024 + 1)).string();
+    EXPECT_EQ(Arm->write_mem_prg(0, Dim), Req_Refused);
+    EXPECT_EQ(Arm->stato.load(), St_Idle);
+
+    Arm->filename = (Dir / "no-such-dir" / "readback.b79").string();
+    EXPECT_EQ(Arm->read_mem_prg(0, 0), Req_File_Error);
+    EXPECT_EQ(Arm->stato.load(), St_Idle);
+    EXPECT_TRUE(Link.Requests().empty());
+}
+
+TEST_F(Worker, ReadsBackTheProgramRegion) {
+    const auto Firmware = pattern(128 * 1024);
+    for (std::uint32_t i = 0; i < Firmware.size(); ++i)
+        Conv.Mem[Addr_Prg_Start + i] = Firmware[i];
+    Conv.Corrupt_Once = {Addr_Prg_Start + 128};
+    const struct {
+        std::int32_t Dim;
+        std::size_t Blocks;
+    } Cases[] = {{1000, 8}, {0, 1024}};
+    Connect();
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Dim);
+        const std::size_t Before = Requests_Of_Kind("03").size();
+        const fs::path Out = Dir / "readback.b79";
+        Arm->filename = Out.string();
+        ASSERT_EQ(Arm->read_mem_prg(0, C.Dim), Req_Accepted);
+        ASSERT_TRUE(Idle());
+        const auto Got = file_bytes(Out);
+        EXPECT_EQ(Got, std::vector<std::uint8_t>(Firmware.begin(), Firmware.begin() + C.Blocks * 128));
+        EXPECT_EQ(Arm->nciclo.load(), static_cast<std::int32_t>(C.Blocks));
+        const auto Reads = Requests_Of_Kind("03");
+        // The first run repeats its second block once, after the corrupted answer.
+        const bool Repeated = C.Dim == 1000;
+        EXPECT_EQ(Reads.size() - Before, C.Blocks + (Repeated ? 1 : 0));
+        EXPECT_EQ(Arm->fErrorLastCommand.load(), Repeated ? 1 : 0);
+        EXPECT_EQ(field(Reads.back(), 2, 6), Addr_Prg_Start + (C.Blocks - 1) * 128);
+    }
+}
+
+TEST_F(Worker, UnacknowledgedBlockIsSentAgainWithTheSameBytes) {
+    const auto Image = pattern(3 * 128);
+    Conv.Drop_Ack_Once = {Addr_Prg_Start + 128};
+    Connect();
+    Arm->filename = Write_File("image.sim", Image).string();
+    std::int32_t Dim = 0;
+    ASSERT_EQ(Arm->write_mem_prg(0, Dim), Req_Accepted);
+    ASSERT_TRUE(Idle());
+
+    const auto Frames = Requests_Of_Kind("02");
+    ASSERT_EQ(Frames.size(), 4u);
+    EXPECT_EQ(field(Frames[1], 2, 6), Addr_Prg_Start + 128);
+    EXPECT_EQ(Frames[1], Frames[2]);
+    // Had the file been read again for the repeat, the last block would carry other bytes.
+    EXPECT_EQ(field(Frames[3], 2, 6), Addr_Prg_Start + 256);
+    EXPECT_EQ(Conv.Bytes(Addr_Prg_Start, Image.size()), Image);
+    EXPECT_EQ(Arm->fErrorLastCommand.load(), 1);
+    EXPECT_EQ(Arm->nciclo.load(), 3);
+}
+
+TEST_F(Worker, VanishedDeviceEndsTheTransferAndMarksTheLinkLost) {
+    const struct {
+        const char* Name;
+        bool Write;
+    } Cases[] = {{"write", true}, {"read-back", false}};
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TMiniConverter Local;
+        TScriptedLink Gone_Link{std::ref(Local)};
+        Gone_Link.Vanish_After(3);
+        Tarm_SER W(
+            true, [&] { return Gone_Link.Make_Port(); }, Gone_Link);
+        W.Start();
+        ASSERT_TRUE(Eventually([&] { return W.res_connessione() == 1; }));
+        W.filename =
+            C.Write ? Write_File("image.sim", pattern(1000)).string() : (Dir / "readback.b79").string();
+        std::int32_t Dim = 0;
+        ASSERT_EQ(C.Write ? W.write_mem_prg(0, Dim) : W.read_mem_prg(0, 0), Req_Accepted);
+        ASSERT_TRUE(Eventually([&] { return W.stato.load() == St_Idle; }));
+        EXPECT_EQ(W.fErrorLastCommand.load(), 1);
+        EXPECT_EQ(W.LinkLost(), 1);
+        EXPECT_EQ(Gone_Link.Requests().size(), 3u);
+
+        // Later requests fail at once instead of waiting on a dead port.
+        ASSERT_EQ(W.read_protection(), Req_Accepted);
+        ASSERT_TRUE(Eventually([&] { return W.fReceiveAnswer.load() == 1; }));
+        EXPECT_EQ(W.fErrorLastCommand.load(), 1);
+        EXPECT_EQ(W.Protection.load(), 0);
+        EXPECT_EQ(Gone_Link.Requests().size(), 3u);
+    }
+}
+
+TEST_F(Worker, StoppingDuringATransferClosesItsFile) {
+    Conv.Silent = true;
+    Connect();
+    const std::size_t Descriptors = open_descriptors();
+    Arm->filename = (Dir / "readback.b79").string();
+    ASSERT_EQ(Arm->read_mem_prg(0, 0), Req_Accepted);
+    ASSERT_TRUE(Eventually([&] { return Link.Requests().size() >= 2; }));
+    Arm.reset();
+    EXPECT_EQ(open_descriptors(), Descriptors);
+}
+
+} // namespace
