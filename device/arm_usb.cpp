@@ -61,19 +61,25 @@ void Tarm_SER::init_SER() {
     FClock.Sleep_ms(200);
     try {
         Comm1 = FFactory();
-        if (!Comm1) return;
-        Comm1->SetBaudRate(br115200);
-        Comm1->SetDatabits(da8);
-        Comm1->SetDeviceName(Com_Port);
-        Comm1->SetFlowControl(fcNone);
-        Comm1->SetParity(paNone);
-        Comm1->SetStopbits(sb10);
-        Comm1->Open();
-        Comm1->SetDTRState(true);
-        res_connessione_.store(1, std::memory_order_release);
-    } catch (...) {
-        res_connessione_.store(0, std::memory_order_release);
+        if (Comm1) {
+            Comm1->SetBaudRate(br115200);
+            Comm1->SetDatabits(da8);
+            Comm1->SetDeviceName(Com_Port);
+            Comm1->SetFlowControl(fcNone);
+            Comm1->SetParity(paNone);
+            Comm1->SetStopbits(sb10);
+            Comm1->Open();
+            Comm1->SetDTRState(true);
+            res_connessione_.store(1, std::memory_order_release);
+        }
+    } catch (const ECommError& E) {
+        Open_Error = E.what();
+        Open_Error_Code = E.ErrorCode;
+    } catch (const std::exception& E) {
+        Open_Error = E.what();
+        Open_Error_Code = -1;
     }
+    fInitDone.store(1, std::memory_order_release);
 }
 
 void Tarm_SER::deinit_SER() {

@@ -57,6 +57,11 @@ public:
     std::int32_t read_mem_prg(std::uint8_t section, std::int32_t Dim);
 
     std::int32_t res_connessione() const { return res_connessione_.load(std::memory_order_acquire); }
+    // 1 once the port has been opened or has failed to open; Open_Error then holds the port's
+    // message and Open_Error_Code its error number (0 when it opened).
+    std::uint8_t InitDone() const { return fInitDone.load(std::memory_order_acquire); }
+    std::string Open_Error;
+    std::int32_t Open_Error_Code = 0;
     std::uint8_t ErrorLastCommand() const { return fErrorLastCommand.load(std::memory_order_acquire); }
     // 1 once the port reported that the device itself has gone (unplugged adapter, closed
     // terminal): every request since then has failed at once.
@@ -110,6 +115,7 @@ private:
     bool Exchange_Failed() const { return FLinkDown || Terminated(); }
 
     std::atomic<std::int32_t> res_connessione_{0};
+    std::atomic<std::uint8_t> fInitDone{0};
     std::unique_ptr<TSerialPort> Comm1;
     char Buff_Ser[321] = {};
     std::uint8_t Protected_Param[4] = {};

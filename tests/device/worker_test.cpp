@@ -96,6 +96,10 @@ TEST_F(Worker, OpensThePortAt115200_8N1WithDtrRaised) {
 TEST_F(Worker, PortThatDoesNotOpenLeavesNoConnectionAndRequestsFailAtOnce) {
     Link.Fail_Open(true);
     Start();
+    ASSERT_TRUE(Eventually([&] { return Arm->InitDone() == 1; }));
+    EXPECT_EQ(Arm->res_connessione(), 0);
+    EXPECT_EQ(Arm->Open_Error_Code, 2);
+    EXPECT_EQ(Arm->Open_Error, "Error accessing specified device (Error: 2) ");
     ASSERT_EQ(Arm->read_protection(), Req_Accepted);
     ASSERT_TRUE(Answered());
     EXPECT_EQ(Arm->res_connessione(), 0);
