@@ -39,7 +39,6 @@
 #include "poll_deadline.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <iterator>
 
 #include <fcntl.h>
@@ -69,6 +68,8 @@ constexpr tcflag_t Size_Flag[] = {0, CS5, CS6, CS7, CS8}; // da4 has no counterp
 constexpr tcflag_t Parity_Flags[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD, PARENB | CMSPAR};
 constexpr tcflag_t Frame_Mask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 
+// The one place where errno becomes an ECommError. A lock held elsewhere (EWOULDBLOCK from flock)
+// reports as the busy device it is, with the code TIOCEXCL gives an opener who is not root.
 [[noreturn]] void raise_os_error(const char* Message, int Err) {
     if (Err == EWOULDBLOCK) Err = EBUSY;
     RaiseCommError(Message, Err);
