@@ -2,6 +2,7 @@
 // Line settings and the failure type of the serial port component.
 
 #include <cstdint>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +29,36 @@ enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : std::uint8_t { sb10, sb15, sb20 };
 enum TDatabits : std::uint8_t { da4, da5, da6, da7, da8 };
 enum TFlowControl : std::uint8_t { fcNone, fcCTS, fcDTR, fcSoftware, fcDefault };
+
+enum TCommOption : std::uint8_t { coParityCheck, coDsrSensitivity, coIgnoreXOff, coErrorChar, coNullStrip };
+enum TCommEventType : std::uint8_t {
+    evBreak, evCts, evDsr, evError, evRing, evRlsd, evRxChar, evRxFlag, evTxEmpty
+};
+
+// A set of enumeration values in which bit n stands for ordinal n.
+template <typename TItem, typename TBits> class TSmallSet {
+public:
+    constexpr TSmallSet() = default;
+    constexpr TSmallSet(std::initializer_list<TItem> Items) {
+        for (TItem Item : Items)
+            FBits = static_cast<TBits>(FBits | bit(Item));
+    }
+    static constexpr TSmallSet From_Bits(TBits Bits) {
+        TSmallSet Set;
+        Set.FBits = Bits;
+        return Set;
+    }
+    constexpr bool Contains(TItem Item) const { return (FBits & bit(Item)) != 0; }
+    constexpr TBits Bits() const { return FBits; }
+    constexpr bool operator==(const TSmallSet&) const = default;
+
+private:
+    static constexpr TBits bit(TItem Item) { return static_cast<TBits>(TBits{1} << Item); }
+    TBits FBits = 0;
+};
+
+using TCommOptions = TSmallSet<TCommOption, std::uint8_t>;
+using TCommEventTypes = TSmallSet<TCommEventType, std::uint16_t>;
 
 // Bits per second of each TBaudrate, indexed by its ordinal.
 inline constexpr std::uint32_t Baudrate_Value[] = {110,    300,    600,    1200,    2400,   4800,
