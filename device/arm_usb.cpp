@@ -1,5 +1,6 @@
 #include "arm_usb.h"
 
+#include "comm_int.h"
 #include "frames.h"
 
 #include <algorithm>
@@ -13,6 +14,9 @@ constexpr std::size_t Ack_Buffer = 259;
 constexpr std::size_t Answer_Buffer = 4096;
 
 } // namespace
+
+Tarm_SER::Tarm_SER(bool CreateSuspended)
+    : Tarm_SER(CreateSuspended, [] { return std::make_unique<TComm>(); }) {}
 
 Tarm_SER::Tarm_SER(bool CreateSuspended, TPortFactory Factory, TLinkClock& Clock)
     : FFactory(std::move(Factory)), FClock(Clock) {

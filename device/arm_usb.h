@@ -37,6 +37,8 @@ class Tarm_SER {
 public:
     using TPortFactory = std::function<std::unique_ptr<TSerialPort>()>;
 
+    // The worker on the serial port component.
+    explicit Tarm_SER(bool CreateSuspended);
     // The worker on any port the factory makes, sleeping through Clock (which must outlive it).
     Tarm_SER(bool CreateSuspended, TPortFactory Factory, TLinkClock& Clock = System_Clock());
     // Asks the thread to end, waits for it, then closes and releases the port.

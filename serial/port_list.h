@@ -27,3 +27,6 @@ std::optional<std::string> Port_Path(const std::string& Port, const std::string&
 
 // The number n of a port name "COMn" (any case, n from 1, no leading zero); empty otherwise.
 std::optional<int> Port_Number(const std::string& Name);
+
+// Folder of the running program file, where its PORTS folder lives.
+std::string Program_Folder();

@@ -3,6 +3,7 @@
 // a "type" attribute, which is 0 (PORT_UNKNOWN) for a UART that is configured but not there, as
 // most of ttyS0..31 are; those are left out.
 
+#include "port_list.h"
 #include "port_scan.h"
 
 #include <algorithm>
@@ -48,4 +49,10 @@ std::vector<std::string> Machine_Serial_Devices(const std::string& Sys_Class_Tty
     for (const std::string& Name : Names)
         Paths.push_back("/dev/" + Name);
     return Paths;
+}
+
+std::string Program_Folder() {
+    std::error_code Error;
+    const fs::path Exe = fs::read_symlink("/proc/self/exe", Error);
+    return Error ? fs::current_path(Error).string() : Exe.parent_path().string();
 }
