@@ -2,7 +2,7 @@
 // A simulated SW40815 converter: it plays the converter's side of the line on a pseudo-terminal,
 // so that the configurator, its command-line tool and their tests run without hardware.
 //
-//     TSimConverter sim;                       // or TSimConverter sim({.Pace = true});
+//     TSimConverter sim;                       // or TSimConverter sim(options);
 //     sim.Start();
 //     ... open sim.Slave_Path() as a serial port and speak frames ...
 //     sim.Wait_For([](const TSimCounters& c) { return c.Acks >= 8; }, std::chrono::seconds(10));
