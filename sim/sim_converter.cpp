@@ -33,6 +33,12 @@ std::chrono::nanoseconds line_time(std::size_t Characters) {
 }
 // Paced answers leave in pieces of this many characters, each once its last one would have arrived.
 constexpr std::size_t pace_chunk = 8;
+// The hangup fault waits for the client to read the last answer, since closing the terminal
+// throws away what it has not read: at most linger_limit, and linger_unseen when the client read
+// the answer before the simulator ever saw it waiting.
+constexpr std::chrono::milliseconds linger_poll(5);
+constexpr std::chrono::milliseconds linger_unseen(200);
+constexpr std::chrono::milliseconds linger_limit(2000);
 // One more than the longest frame before its CR, so an over-long line keeps failing to parse.
 constexpr std::size_t max_line = 273;
 
@@ -108,6 +114,8 @@ struct TSimConverter::TImpl {
     TClock::time_point Rx_Clock{};     // when the last received character would have arrived
     TClock::time_point Segment_Base{}; // when the previous segment ended, or the request was taken
     int Clients = 0;
+    std::optional<TClock::time_point> Linger_Since; // the hangup fault's answer has gone out
+    bool Linger_Seen = false;                       // and was seen waiting for the client
 
     void Notify() {
         // Taking the lock orders the counter change before a waiter's check-then-sleep.
@@ -132,6 +140,7 @@ struct TSimConverter::TImpl {
     void Serve(const std::string& Text, TClock::time_point Now);
     void Transmit_Due(TClock::time_point Now);
     std::optional<TClock::time_point> Next_Deadline() const;
+    void Check_Linger(TClock::time_point Now, bool Client_Spoke);
     void Hang_Up();
 };
 
@@ -209,6 +218,11 @@ void TSimConverter::TImpl::Run() {
         // close of the client that sent them.
         std::string chunk = Read_Master();
         if (Drain_Watch()) End_Session(chunk);
+        if (Master < 0) break;
+        if (Linger_Since) {
+            Check_Linger(TClock::now(), !chunk.empty());
+            continue;
+        }
         Take(chunk, TClock::now());
     }
 }
@@ -245,6 +259,9 @@ bool TSimConverter::TImpl::Drain_Watch() {
 }
 
 void TSimConverter::TImpl::End_Session(std::string& Chunk) {
+    // The hangup is still owed when its answer was left unsent.
+    bool hang_up = Linger_Since ||
+                   std::any_of(Out.begin(), Out.end(), [](const TSegment& s) { return s.Hang_Up_After; });
     Line.clear();
     Pending.clear();
     Out.clear();
@@ -262,6 +279,7 @@ void TSimConverter::TImpl::End_Session(std::string& Chunk) {
         make_raw(Own_Slave);
     }
     Bump(Counters.Closes);
+    if (hang_up) Hang_Up();
 }
 
 void TSimConverter::TImpl::Take(const std::string& Chunk, TClock::time_point Now) {
@@ -279,7 +297,7 @@ void TSimConverter::TImpl::Take(const std::string& Chunk, TClock::time_point Now
 
 // The converter handles one request at a time: the next waits until the answer has gone out.
 void TSimConverter::TImpl::Serve_Due(TClock::time_point Now) {
-    while (Master >= 0 && Out.empty() && !Pending.empty() && Pending.front().Ready <= Now) {
+    while (Master >= 0 && !Linger_Since && Out.empty() && !Pending.empty() && Pending.front().Ready <= Now) {
         std::string text = std::move(Pending.front().Line);
         Pending.pop_front();
         Serve(text, Now);
@@ -364,11 +382,15 @@ void TSimConverter::TImpl::Transmit_Due(TClock::time_point Now) {
         Out.pop_front();
         if (ends == TEnds::enAnswer) Bump(Counters.Answers);
         if (ends == TEnds::enAck) Bump(Counters.Acks);
-        if (hang_up) Hang_Up();
+        if (hang_up) {
+            Linger_Since = Now;
+            return;
+        }
     }
 }
 
 std::optional<TClock::time_point> TSimConverter::TImpl::Next_Deadline() const {
+    if (Linger_Since) return TClock::now() + linger_poll;
     if (!Out.empty()) {
         if (Out_Blocked) return std::nullopt; // woken by POLLOUT instead
         const TSegment& segment = Out.front();
@@ -380,6 +402,17 @@ std::optional<TClock::time_point> TSimConverter::TImpl::Next_Deadline() const {
     return std::nullopt;
 }
 
+// A client that speaks again has done with the answer, and one that purges its input has too.
+void TSimConverter::TImpl::Check_Linger(TClock::time_point Now, bool Client_Spoke) {
+    int waiting = 0;
+    if (::ioctl(Own_Slave, FIONREAD, &waiting) != 0) waiting = 0;
+    if (waiting > 0) Linger_Seen = true;
+    auto lingered = Now - *Linger_Since;
+    if (Client_Spoke || (waiting == 0 && (Linger_Seen || lingered >= linger_unseen)) ||
+        lingered >= linger_limit)
+        Hang_Up();
+}
+
 // Closing both ends is what a client sees when the converter is unplugged: hang-up, then EIO.
 void TSimConverter::TImpl::Hang_Up() {
     close_fd(Watch);
@@ -387,6 +420,7 @@ void TSimConverter::TImpl::Hang_Up() {
     close_fd(Master);
     Pending.clear();
     Out.clear();
+    Linger_Since.reset();
     Counters.Hung_Up.store(true);
     Notify();
 }

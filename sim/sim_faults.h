@@ -15,10 +15,11 @@ enum class TSimFaultKind {
     fkSplitAck, // writes: the acknowledgement leaves in two parts, "ACK" and "O.K.", Pause apart
     fkCorrupt,  // reads: the answer carries the complement of its checksum
     fkSpaces,   // reads: the answer has a space after every 8 data digits
-    fkCrLf,     // reads: the answer has CR LF after every 32 data digits
+    fkCrLf,     // reads: the answer has CR LF after every 32 data digits (spaces wins if both hit)
     fkDelay,    // any frame: the answer leaves Pause later
     fkSilent,   // any frame: ignored, neither executed nor answered
-    fkHangUp    // any frame: the terminal is closed once the frame is answered
+    fkHangUp    // any frame: the terminal is closed once the client has read the frame's answer
+                // (or has spoken again, or after 2 s), since a hang-up discards unread input
 };
 
 // One fault and the frames it hits. Frames are numbered from 1 in the order the simulator takes
