@@ -299,6 +299,11 @@ void Tarm_SER::St_Write_Item_Serve() {
 
 // ---- frame routines (worker thread) ----
 
+bool Tarm_SER::Port_Usable() {
+    if (FLinkDown || !Comm1) Lose_Link();
+    return !FLinkDown;
+}
+
 void Tarm_SER::Lose_Link() {
     FLinkDown = true;
     fLinkLost.store(1, std::memory_order_release);
@@ -318,10 +323,7 @@ std::int32_t Tarm_SER::Waiting() {
 
 void Tarm_SER::send_read_request(std::uint8_t Mem_Type, std::uint32_t Address, std::uint8_t Code,
                                  std::uint32_t Count) {
-    if (FLinkDown || !Comm1) {
-        Lose_Link();
-        return;
-    }
+    if (!Port_Usable()) return;
     char Request[Read_Request_Len];
     const std::size_t N = Build_Read_Request(Request, Mem_Type, Address, Code, Count);
     try {
@@ -336,10 +338,7 @@ void Tarm_SER::send_read_request(std::uint8_t Mem_Type, std::uint32_t Address, s
 
 void Tarm_SER::send_write_frame(std::uint8_t Mem_Type, std::uint32_t Address, std::uint8_t Code,
                                 std::uint32_t Count) {
-    if (FLinkDown || !Comm1) {
-        Lose_Link();
-        return;
-    }
+    if (!Port_Usable()) return;
     const std::size_t N = Build_Write_Frame(Buff_Ser, Mem_Type, Address, Code, buf_rd, Count);
     try {
         Comm1->PurgeOut();

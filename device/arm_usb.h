@@ -114,6 +114,7 @@ private:
     bool receive_read_answer();
     std::int32_t Waiting();
     void Lose_Link();
+    bool Port_Usable();
     bool Exchange_Failed() const { return FLinkDown || Terminated(); }
 
     std::atomic<std::int32_t> res_connessione_{0};

@@ -94,13 +94,11 @@ int Transfer_Position(const Tarm_SER& Arm) {
 }
 
 std::int32_t Start_Firmware_Write(Tarm_SER& Arm, const std::string& Image_Path, std::int32_t& Dim) {
-    if (Arm.stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
     Arm.filename = Image_Path;
     return Arm.write_mem_prg(0, Dim);
 }
 
 std::int32_t Start_Firmware_Readback(Tarm_SER& Arm, const std::string& Readback_Path, std::int32_t Dim) {
-    if (Arm.stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
     Arm.filename = Readback_Path;
     return Arm.read_mem_prg(0, Dim);
 }
