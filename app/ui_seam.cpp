@@ -6,15 +6,24 @@
 
 namespace {
 
+QMessageBox::Icon box_icon(TBox_Icon Icon) {
+    switch (Icon) {
+    case TBox_Icon::Error:
+        return QMessageBox::Critical;
+    case TBox_Icon::Question:
+        return QMessageBox::Question;
+    case TBox_Icon::Information:
+        return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
 struct TDefault_Ui_Seam final : TUi_Seam {
     void Message(QWidget* Parent, const QString& Text, TBox_Icon Icon) override {
         // The box's title is the program's name, as a platform box without a caption shows it.
-        const QString title = QApplication::applicationDisplayName();
-        switch (Icon) {
-        case TBox_Icon::Error: QMessageBox::critical(Parent, title, Text); break;
-        case TBox_Icon::Question: QMessageBox::question(Parent, title, Text, QMessageBox::Ok); break;
-        case TBox_Icon::Information: QMessageBox::information(Parent, title, Text); break;
-        }
+        QMessageBox box(box_icon(Icon), QApplication::applicationDisplayName(), Text, QMessageBox::Ok,
+                        Parent);
+        box.exec();
     }
     bool Ask_Yes_No(QWidget* Parent, const QString& Text) override {
         return QMessageBox::question(Parent, QApplication::applicationDisplayName(), Text,

@@ -12,7 +12,7 @@ enum class TBox_Icon { Error, Question, Information };
 struct TUi_Seam { // replaced by tests; default shows real boxes / opens the browser
     virtual ~TUi_Seam() = default;
     virtual void Message(QWidget* Parent, const QString& Text, TBox_Icon Icon) = 0; // one OK button
-    virtual bool Ask_Yes_No(QWidget* Parent, const QString& Text) = 0;             // true for Yes
+    virtual bool Ask_Yes_No(QWidget* Parent, const QString& Text) = 0;              // true for Yes
     virtual void Open_Link(const QUrl& Url) = 0;
 };
 
