@@ -152,6 +152,8 @@ bool Http_Get(const QString& Url, long Timeout_Ms, const std::atomic<bool>& Canc
 TUpdate_Check::TUpdate_Check(QObject* Parent) : QObject(Parent) {
     // libcurl's global set-up is not safe to race with a transfer; do it here, before any thread.
     curl_init_once();
+    FPoll.setInterval(10);
+    connect(&FPoll, &QTimer::timeout, this, &TUpdate_Check::poll);
 }
 
 TUpdate_Check::~TUpdate_Check() {
@@ -163,17 +165,20 @@ void TUpdate_Check::Check(QObject* Context, TDone Done) {
     FWaiting.emplace_back(Context, std::move(Done));
     if (Busy()) return;
     FCancel = false;
+    FDone = false;
     FWorker = std::thread([this, url = Version_Query_Url(), timeout = FTimeout_Ms] {
-        QByteArray body;
-        const bool ok = Http_Get(url, timeout, FCancel, body);
-        QMetaObject::invokeMethod(
-            this, [this, ok, body] { finish(ok, body); }, Qt::QueuedConnection);
+        FOk = Http_Get(url, timeout, FCancel, FBody);
+        FDone.store(true, std::memory_order_release);
     });
+    FPoll.start();
 }
 
-void TUpdate_Check::finish(bool Ok, const QByteArray& Body) {
+void TUpdate_Check::poll() {
+    if (!FDone.load(std::memory_order_acquire)) return;
+    FPoll.stop();
     FWorker.join();
-    const bool newer = Ok && Answer_Is_Newer(QString::fromUtf8(Body));
+    const bool newer = FOk && Answer_Is_Newer(QString::fromUtf8(FBody));
+    FBody.clear();
     // A waiter may start the next check; it then has a list of its own.
     auto waiting = std::exchange(FWaiting, {});
     for (auto& [context, done] : waiting)

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
@@ -15,7 +16,6 @@
 #include <vector>
 
 class QLabel;
-class QTimer;
 
 // The main window's update timer: its first tick, and the pause after each check.
 inline constexpr int Update_First_Interval_Ms = 60'000;
@@ -68,10 +68,17 @@ public:
     void Set_Timeout_Ms(long Timeout_Ms) { FTimeout_Ms = Timeout_Ms; }
 
 private:
-    void finish(bool Ok, const QByteArray& Body);
+    void poll();
 
     std::thread FWorker;
     std::atomic<bool> FCancel{false};
+    // The worker's results: written before FDone is raised, read after it has ended.
+    std::atomic<bool> FDone{false};
+    bool FOk = false;
+    QByteArray FBody;
+    // The interface thread looks at FDone every 10 ms, as the waits for the converter do, so
+    // nothing but the two flags crosses between the threads.
+    QTimer FPoll;
     std::vector<std::pair<QPointer<QObject>, TDone>> FWaiting;
     long FTimeout_Ms = Update_Default_Timeout_Ms;
 };
