@@ -132,6 +132,7 @@ QWidget* TFSoftOptions::create_language_page() {
         }
         // Places 1 to 3 down the left column, 4 to 6 down the right one.
         auto* cell = new QHBoxLayout;
+        cell->setSpacing(8);
         cell->addWidget(I_L[k]);
         cell->addWidget(L_L[k], 1);
         places->addLayout(cell, k % 3, k / 3);

@@ -41,6 +41,7 @@ class TestSoftOptions : public QObject {
         return c;
     }
     QLabel* label(const char* Name) { return control<QLabel>(Name); }
+    QLabel* label(const QByteArray& Name) { return control<QLabel>(Name.constData()); }
     QPushButton* button(const char* Name) { return control<QPushButton>(Name); }
     QCheckBox* box(const char* Name) { return control<QCheckBox>(Name); }
 
@@ -380,8 +381,17 @@ private slots:
         QVERIFY(QFile::remove(dir->filePath("DefaultFlag.bmp")));
         open();
         QCOMPARE(visible_places(), (QStringList{"Deutsch", "English", "Español", "Français", "Italiano"}));
-        for (int k = 1; k <= 5; ++k)
-            QVERIFY2(label(("I_L" + QByteArray::number(k)).constData())->isVisible(), QByteArray::number(k));
+        for (int k = 1; k <= 5; ++k) {
+            const QByteArray place = QByteArray::number(k);
+            QVERIFY2(label("I_L" + place)->isVisible(), place);
+            // the ground around the flag is left out, but no colour of the flag itself
+            const QImage shown = label("I_L" + place)->pixmap().toImage();
+            QCOMPARE(qAlpha(shown.pixel(0, 47)), 0);
+            for (int x = 4; x < 44; ++x)
+                QVERIFY2(qAlpha(shown.pixel(x, 24)) == 255, place + " row at " + QByteArray::number(x));
+            for (int y = 12; y < 36; ++y)
+                QVERIFY2(qAlpha(shown.pixel(24, y)) == 255, place + " column at " + QByteArray::number(y));
+        }
     }
 
     void choosing_a_language_data() {
