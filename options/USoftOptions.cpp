@@ -260,7 +260,7 @@ void TFSoftOptions::Btn_OKClick() {
 void TFSoftOptions::Btn_Check_UpdateClick() {
     FChecking = true;
     Update_CheckBox();
-    FUpdate_Check.Check(this, [this, showing = FShowing](bool Newer) {
+    FUpdate_Check.Check_Version(this, [this, showing = FShowing](bool Newer) {
         FChecking = false;
         Update_CheckBox();
         if (showing != FShowing || !isVisible()) return;
@@ -280,11 +280,14 @@ void TFSoftOptions::LL_Check_UpdateLinkClick(const QString& Link) {
 
 void TFSoftOptions::Create_Lang_List() {
     SL_Languages.clear();
-    const QDir folder(Path_Language);
-    const QFileInfoList found = folder.entryInfoList({QStringLiteral("*.lng")},
-                                                     QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    for (const QFileInfo& info : found)
-        if (listable_language_file(info)) SL_Languages.append(info.fileName());
+    // An empty path would be the working folder, which is no language folder.
+    if (!Path_Language.isEmpty()) {
+        const QDir folder(Path_Language);
+        const QFileInfoList found =
+            folder.entryInfoList({QStringLiteral("*.lng")}, QDir::Files | QDir::Hidden, QDir::NoSort);
+        for (const QFileInfo& info : found)
+            if (listable_language_file(info)) SL_Languages.append(info.fileName());
+    }
     if (!SL_Languages.isEmpty()) {
         QCollator collator; // the user's locale
         collator.setCaseSensitivity(Qt::CaseInsensitive);

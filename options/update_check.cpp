@@ -161,7 +161,7 @@ TUpdate_Check::~TUpdate_Check() {
     if (FWorker.joinable()) FWorker.join();
 }
 
-void TUpdate_Check::Check(QObject* Context, TDone Done) {
+void TUpdate_Check::Check_Version(QObject* Context, TDone Done) {
     FWaiting.emplace_back(Context, std::move(Done));
     if (Busy()) return;
     FCancel = false;
@@ -187,13 +187,14 @@ void TUpdate_Check::poll() {
 
 void Run_Timer_Update(QTimer& Timer_Update, QLabel& LL_Update, TUpdate_Check& Check) {
     Timer_Update.stop();
-    Check.Check(&Timer_Update, [timer = &Timer_Update, label = QPointer<QLabel>(&LL_Update)](bool Newer) {
-        if (label) {
-            if (Newer) Show_Download_Link(*label, Lang_Strings[leLL_Update]);
-            label->setVisible(Newer);
-        }
-        timer->setInterval(Update_Interval_Ms);
-        // The options may have been switched off while the server was being asked.
-        if (Enable_Internet && Enable_Update) timer->start();
-    });
+    Check.Check_Version(&Timer_Update,
+                        [timer = &Timer_Update, label = QPointer<QLabel>(&LL_Update)](bool Newer) {
+                            if (label) {
+                                if (Newer) Show_Download_Link(*label, Lang_Strings[leLL_Update]);
+                                label->setVisible(Newer);
+                            }
+                            timer->setInterval(Update_Interval_Ms);
+                            // The options may have been switched off while the server was being asked.
+                            if (Enable_Internet && Enable_Update) timer->start();
+                        });
 }

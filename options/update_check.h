@@ -61,7 +61,7 @@ public:
     // Asks the server and later calls Done on the interface thread, unless Context has gone by
     // then. A request made while a check runs waits for that check's result instead of asking
     // again, so two checks never overlap.
-    void Check(QObject* Context, TDone Done);
+    void Check_Version(QObject* Context, TDone Done);
     bool Busy() const { return FWorker.joinable(); }
 
     long Timeout_Ms() const { return FTimeout_Ms; }

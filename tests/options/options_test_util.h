@@ -123,7 +123,7 @@ inline void use_update_server(const QString& Base_Url) {
 // Runs one check and waits for its answer with a bound far above any local round trip.
 inline std::optional<bool> run_check(TUpdate_Check& Check, QObject& Context) {
     std::optional<bool> result;
-    Check.Check(&Context, [&result](bool Newer) { result = Newer; });
+    Check.Check_Version(&Context, [&result](bool Newer) { result = Newer; });
     (void)QTest::qWaitFor([&result] { return result.has_value(); }, 30'000);
     return result;
 }

@@ -142,9 +142,9 @@ private slots:
         server->Reply("200 OK", "VER. 1.001");
         TUpdate_Check check;
         std::optional<bool> first, second;
-        check.Check(&context, [&](bool Newer) { first = Newer; });
+        check.Check_Version(&context, [&](bool Newer) { first = Newer; });
         QVERIFY(check.Busy());
-        check.Check(&context, [&](bool Newer) { second = Newer; });
+        check.Check_Version(&context, [&](bool Newer) { second = Newer; });
         QVERIFY(QTest::qWaitFor([&] { return first && second; }, 30'000));
         QCOMPARE(*first, true);
         QCOMPARE(*second, true);
@@ -157,7 +157,7 @@ private slots:
         TUpdate_Check check;
         bool called = false;
         auto gone = std::make_unique<QObject>();
-        check.Check(gone.get(), [&](bool) { called = true; });
+        check.Check_Version(gone.get(), [&](bool) { called = true; });
         gone.reset();
         QVERIFY(QTest::qWaitFor([&] { return !check.Busy(); }, 30'000));
         QVERIFY(!called);
@@ -170,7 +170,7 @@ private slots:
         bool called = false;
         {
             TUpdate_Check check; // default time-out: only the cancel can end it early
-            check.Check(&context, [&](bool) { called = true; });
+            check.Check_Version(&context, [&](bool) { called = true; });
             QVERIFY(QTest::qWaitFor([&] { return server->Requests.size() == 1; }, 30'000));
         }
         QCoreApplication::processEvents();
