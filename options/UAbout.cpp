@@ -15,6 +15,11 @@
 
 TFAbout* FAbout = nullptr;
 
+// The logo lives in a static library, whose resources are not registered by themselves.
+static void register_pictures() {
+    Q_INIT_RESOURCE(options_pictures);
+}
+
 namespace {
 
 constexpr int Client_Width = 406;
@@ -44,6 +49,7 @@ TFAbout::TFAbout(QWidget* Parent)
     Image2 = named<QLabel>(this, "Image2");
     Image2->setFixedSize(Logo_Size, Logo_Size);
     Image2->setScaledContents(true);
+    register_pictures();
     Image2->setPixmap(QPixmap(QStringLiteral(":/options/velmora_logo.png")));
     LbButton1 = named<QPushButton>(this, "LbButton1", QStringLiteral("OK"));
     LbButton1->setFixedWidth(Logo_Size);
