@@ -445,6 +445,16 @@ private slots:
         QCOMPARE(host->Btn_Connect->text(), QString()); // never re-applied
     }
 
+    void the_language_in_use_still_asks_and_reloads() {
+        put_lang("Deutsch.lng", "STR40 = Jawohl");
+        Language_Name = "Deutsch";
+        open();
+        Lang_Strings[leBtn_OK] = "changed since loading";
+        click(label("L_L1"));
+        QCOMPARE(seam->Questions, QStringList{"Do you want to change the Language from Deutsch to Deutsch?"});
+        QCOMPARE(button("Btn_OK")->text(), "Jawohl");
+    }
+
     void a_place_on_the_second_page() {
         for (const char* n : {"A1", "A2", "A3", "A4", "A5", "A6", "A7"})
             put_lang(QString::fromLatin1(n) + ".lng", "STR33 = P ");
