@@ -5,6 +5,7 @@
 #include <QDomElement>
 #include <QFile>
 #include <QSaveFile>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -55,6 +56,53 @@ void add_leaf(QDomDocument& Doc, QDomElement& Root, const QString& Outer, const 
     Leaf_Element.appendChild(Doc.createTextNode(Text));
 }
 
+// Reads the file into Doc. The document model's own parser drops text made of blanks only, and
+// the settings keep every blank, so the tree is built here from the stream of the file's parts.
+// An XML declaration is not a node of the settings tree.
+bool parse(QIODevice& In, QDomDocument& Doc, QString& Error) {
+    QXmlStreamReader Reader(&In);
+    // A fresh document is null until its first node is created, so the top level is taken as
+    // the document only when something is added to it.
+    QDomNode Parent;
+    const auto add = [&](const QDomNode& Node) {
+        (Parent.isNull() ? QDomNode(Doc) : Parent).appendChild(Node);
+    };
+    while (!Reader.atEnd()) {
+        switch (Reader.readNext()) {
+        case QXmlStreamReader::StartElement: {
+            QDomElement Element = Doc.createElement(Reader.name().toString());
+            add(Element);
+            Parent = Element;
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            Parent = Parent.parentNode();
+            break;
+        case QXmlStreamReader::Characters:
+            // Line ends between top-level nodes are not part of any value.
+            if (Parent.isNull() || Parent.isDocument()) break;
+            add(Reader.isCDATA() ? QDomNode(Doc.createCDATASection(Reader.text().toString()))
+                                 : QDomNode(Doc.createTextNode(Reader.text().toString())));
+            break;
+        case QXmlStreamReader::Comment:
+            add(Doc.createComment(Reader.text().toString()));
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            add(Doc.createProcessingInstruction(Reader.processingInstructionTarget().toString(),
+                                                Reader.processingInstructionData().toString()));
+            break;
+        default:
+            break;
+        }
+    }
+    if (!Reader.hasError()) return true;
+    Error = QStringLiteral("%1 (line %2, column %3)")
+                .arg(Reader.errorString())
+                .arg(Reader.lineNumber())
+                .arg(Reader.columnNumber());
+    return false;
+}
+
 QString flag_text(std::uint8_t Flag) {
     return Flag != 0 ? QStringLiteral("1") : QStringLiteral("0");
 }
@@ -69,20 +117,12 @@ TSettings_File::TLoad TSettings_File::Load(const QString& File, QString& Error) 
         Error = In.errorString();
         return TLoad::Unparsable;
     }
-    QString Message;
-    int Line = 0;
-    int Column = 0;
     QDomDocument Doc;
-    if (!Doc.setContent(&In, &Message, &Line, &Column)) {
-        Error = QStringLiteral("%1 (line %2, column %3)").arg(Message).arg(Line).arg(Column);
-        return TLoad::Unparsable;
-    }
+    if (!parse(In, Doc, Error)) return TLoad::Unparsable;
     XML1 = Doc;
 
-    // The root is taken by position, not by name; an XML declaration another tool put in front
-    // of it is not part of the settings.
+    // The root is taken by position, not by name.
     QDomNode Root = XML1.firstChild();
-    if (Root.isProcessingInstruction() && Root.nodeName() == QStringLiteral("xml")) Root = Root.nextSibling();
     if (!Root.isElement()) Root = QDomNode();
 
     Last_Project = read_text(Root, QStringLiteral("lastproj"), QStringLiteral("projectname"), QString());

@@ -106,6 +106,16 @@ private slots:
             << QByteArray("<Conf_Settings><lastproj><projectname> Mixed Case </projectname></lastproj>"
                           "</Conf_Settings>")
             << " Mixed Case " << D << E << 0 << 0;
+        QTest::newRow("blanks only are a value, entities are resolved")
+            << QByteArray(
+                   "<Conf_Settings>\n  <lastproj><projectname>  </projectname></lastproj>\n  <lastipadd>"
+                   "<ipaddress>a&amp;b</ipaddress></lastipadd>\n</Conf_Settings>\n")
+            << "  "
+            << "a&b" << E << 0 << 0;
+        QTest::newRow("a leaf of two parts cannot be read")
+            << QByteArray("<Conf_Settings><lastproj><projectname>a<![CDATA[b]]></projectname></lastproj>"
+                          "</Conf_Settings>")
+            << "" << D << E << 0 << 0;
     }
     void Settings_Are_Read_By_The_Lookup_Rules() {
         QFETCH(QByteArray, File);
