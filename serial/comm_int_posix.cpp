@@ -444,6 +444,8 @@ namespace {
 //                       Where it has modem lines but no counters, TIOCMGET every Line_Poll_Ms.
 //   EV_RXFLAG           never: a terminal cannot be read ahead for the event character.
 // A device that hangs up is dropped from the set: the monitor then only waits for Stop.
+// The kernel may report one arrival twice when a settings change wakes the device's waiters at the
+// same moment; the second call then sees the same count.
 constexpr int Line_Poll_Ms = 250;
 constexpr int Tx_Check_Ms = 10;
 constexpr std::uint32_t Line_Events = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
