@@ -81,7 +81,13 @@ void TCustomComm::Start_Event_Monitor() {
 void TCustomComm::Stop_Event_Monitor() {
     if (!FEventThread) return;
     FEventThread->Stop();
-    FEventThread.reset();
+    // Stopped from one of the nine events on the monitor's own thread, the monitor still has to
+    // return from this dispatch: the next Open or the destructor waits for it.
+    if (FEventThread->Ended()) FEventThread.reset();
+}
+
+bool TCustomComm::Read_Line_Counters(TLine_Counters& Counters) {
+    return Enabled() && (FLineCounterReader ? FLineCounterReader(Counters) : Driver_Line_Counters(Counters));
 }
 
 void TCustomComm::HandleSignal(TCommEventThread*, std::uint32_t Status) {
@@ -190,6 +196,12 @@ TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events, TComm
 
 TCommEventThread::~TCommEventThread() {
     Stop();
+    if (!FThread.joinable()) return;
+    // Destroyed by OnSignal on the monitor's own thread: the rest of its run touches only what it shares.
+    if (FThread.get_id() == std::this_thread::get_id())
+        FThread.detach();
+    else
+        FThread.join();
 }
 
 void TCommEventThread::SetOnSignal(TCommEvent Value) {
@@ -247,19 +259,23 @@ void TCommEventThread::Stop() {
     }
     S.Wait->Wake();
     if (Self == FThread.get_id()) {
-        // Called from OnSignal on the monitor's own thread, which cannot be waited for: its last
-        // duties happen here, while the handle is still open, and it ends by itself.
+        // Called from OnSignal on the monitor's own thread, which cannot wait for itself: its last
+        // duties happen here, while the handle is still open. The thread ends once OnSignal
+        // returns and is joined when this object goes.
         S.Wait->Purge();
         {
             std::lock_guard<std::mutex> Guard(S.Lock);
             S.Released = true;
         }
         S.Wait->Release();
-        FThread.detach();
         return;
     }
     if (FThread.joinable()) FThread.join();
     S.Wait->Release();
+}
+
+bool TCommEventThread::Ended() const {
+    return !FThread.joinable();
 }
 
 void TCustomComm::SetDeviceName(const std::string& Value) {

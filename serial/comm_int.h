@@ -84,8 +84,11 @@ public:
 
     // Ends the monitor. On return no call of OnSignal is under way on another thread, none will
     // start, and the monitor no longer uses Handle; the queues were purged unless the monitor had
-    // already ended after an exception from OnSignal. Safe from inside OnSignal.
+    // already ended after an exception from OnSignal. Safe from inside OnSignal; on the monitor's
+    // own thread it cannot wait for the thread, which then ends when OnSignal returns.
     void Stop();
+    // True once the thread has been waited for; false after a Stop from the monitor's own thread.
+    bool Ended() const;
 
     // Set before the first event can matter: right after construction, on the creating thread.
     void SetOnSignal(TCommEvent Value);
@@ -235,8 +238,10 @@ protected:
     // when this raises.
     virtual void CreateHandle();
     void DestroyHandle();
-    // The driver's line counters of the open device; false when it keeps none.
-    virtual bool Read_Line_Counters(TLine_Counters& Counters);
+    // Replaces the driver as the source of the line counters (a driver whose counters the kernel
+    // does not offer, or a test). Set while the port is closed. The reader must not depend on
+    // anything a derived class destroys: the monitor may read until the base class has closed.
+    void SetLineCounterReader(TLine_Counter_Reader Reader) { FLineCounterReader = std::move(Reader); }
     // Dispatches one Status of the monitor to the nine events, on the dispatching thread.
     void HandleSignal(TCommEventThread* Sender, std::uint32_t Status);
 
@@ -258,6 +263,8 @@ private:
     void EscapeComm(TEscapeCode Code);
     bool GetModemState(int Index);
     bool GetComStateFlag(int Index);
+    bool Read_Line_Counters(TLine_Counters& Counters);
+    bool Driver_Line_Counters(TLine_Counters& Counters);
 
     THandle FHandle = Invalid_Handle;
     std::unique_ptr<TDCB> FDCB;
@@ -284,6 +291,7 @@ private:
     TCommRxCharEvent FOnRxChar;
     TNotifyEvent FOnRxFlag, FOnTxEmpty;
     TCommDispatcher FDispatcher;
+    TLine_Counter_Reader FLineCounterReader;
     // The counters at the last clear: ClearCommError reports what changed since. The monitor's
     // dispatch and the link worker's queue counts clear from different threads.
     std::mutex FClearLock;

@@ -127,6 +127,7 @@ TCustomComm::TCustomComm()
 
 TCustomComm::~TCustomComm() {
     Close();
+    FEventThread.reset(); // a monitor still returning from a dispatch uses the fields below
 }
 
 void TCustomComm::CreateHandle() {
@@ -316,7 +317,7 @@ std::int32_t TCustomComm::Write(const void* Buf, std::int32_t Count) {
     return Done;
 }
 
-bool TCustomComm::Read_Line_Counters(TLine_Counters& Counters) {
+bool TCustomComm::Driver_Line_Counters(TLine_Counters& Counters) {
     serial_icounter_struct Kernel{};
     if (!Enabled() || ::ioctl(fd_of(FHandle), TIOCGICOUNT, &Kernel) < 0) return false;
     auto u = [](int Value) { return static_cast<std::uint32_t>(Value); };

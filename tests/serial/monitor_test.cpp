@@ -62,21 +62,25 @@ private:
 // A port whose driver keeps counters that the test moves.
 class TCounted_Comm : public TComm {
 public:
-    void Bump(std::uint32_t TLine_Counters::*Counter) {
-        std::lock_guard<std::mutex> Lock(FLock);
-        ++(FNow.*Counter);
+    TCounted_Comm() {
+        SetLineCounterReader([Fake = FFake](TLine_Counters& Counters) {
+            std::lock_guard<std::mutex> Lock(Fake->Lock);
+            Counters = Fake->Now;
+            return true;
+        });
     }
-
-protected:
-    bool Read_Line_Counters(TLine_Counters& Counters) override {
-        std::lock_guard<std::mutex> Lock(FLock);
-        Counters = FNow;
-        return true;
+    void Bump(std::uint32_t TLine_Counters::*Counter) {
+        std::lock_guard<std::mutex> Lock(FFake->Lock);
+        ++(FFake->Now.*Counter);
     }
 
 private:
-    std::mutex FLock;
-    TLine_Counters FNow;
+    struct TFake {
+        std::mutex Lock;
+        TLine_Counters Now;
+    };
+    // Shared with the reader, which the port keeps until it has closed.
+    std::shared_ptr<TFake> FFake = std::make_shared<TFake>();
 };
 
 // What the nine events were called with, in order.
@@ -341,11 +345,13 @@ TEST_F(Monitor, AnExceptionFromAnEventEndsTheMonitorAndThePortStaysOpen) {
 TEST(MonitorOwnThread, WithoutADispatcherEventsRunOnTheMonitorAndMayCloseThePort) {
     TPty Pty;
     TRecorder Recorder; // outlives the port, whose monitor calls into it
+    std::atomic<bool> Closed{false};
     TCounted_Comm Comm;
     Recorder.Attach(Comm);
     Comm.SetOnRxChar([&](TCustomComm* Sender, std::int32_t Count) {
         Recorder.Add("RxChar " + std::to_string(Count));
         Sender->Close();
+        Closed = true;
     });
     Comm.SetDeviceName(Pty.Path());
     const int Threads = threads_running();
@@ -353,10 +359,13 @@ TEST(MonitorOwnThread, WithoutADispatcherEventsRunOnTheMonitorAndMayCloseThePort
     Comm.Open();
     Comm.Bump(&TLine_Counters::Parity);
     Pty.Send("ab");
-    ASSERT_TRUE(Eventually([&] { return !Comm.Enabled(); }));
+    ASSERT_TRUE(Eventually([&] { return Closed.load(); }));
+    EXPECT_FALSE(Comm.Enabled());
     EXPECT_EQ(Recorder.Calls(), (std::vector<std::string>{"Error 4", "RxChar 2"}));
     EXPECT_TRUE(Eventually([&] { return threads_running() == Threads; }));
     EXPECT_EQ(Open_Descriptors(), Descriptors);
+    Comm.Open(); // takes over from the monitor that closed its port
+    EXPECT_TRUE(Comm.Enabled());
 }
 
 TEST(MonitorOwnThread, OpeningAndClosingAThousandTimesLeavesNoThreadOrDescriptor) {
