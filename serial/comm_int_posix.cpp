@@ -291,6 +291,7 @@ std::int32_t TCustomComm::Write(const void* Buf, std::int32_t Count) {
     const TPoll_Deadline Deadline(static_cast<std::uint32_t>(FWriteTimeout));
     FEvent.ResetEvent();
     std::int32_t Done = 0;
+    // On every way out, a raise included: whatever was queued ends in an EV_TXEMPTY.
     struct TTell_Monitor {
         TCustomComm& Comm;
         const std::int32_t& Done;
@@ -441,7 +442,7 @@ namespace {
 //                       kernel ends on them. A break or error with nothing else happening is
 //                       reported with the next event.
 //   EV_CTS, EV_DSR,     where the driver keeps counters, a thread blocks in TIOCMIWAIT and the
-//   EV_RING, EV_RLSD    counters tell which line moved; Stop interrupts it with Line_Wake_Signal.
+//   EV_RING, EV_RLSD    counters tell which line moved; Release interrupts it with a signal.
 //                       Where it has modem lines but no counters, TIOCMGET every Line_Poll_Ms.
 //   EV_RXFLAG           never: a terminal cannot be read ahead for the event character.
 // A device that hangs up is dropped from the set: the monitor then only waits for Stop.
