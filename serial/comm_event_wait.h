@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 // The CE_ flags of what changed between two readings of the line counters.
 std::uint32_t Line_Error_Flags(const TLine_Counters& Before, const TLine_Counters& After);
 // The EV_ bits of what changed between two readings of the line counters.
 std::uint32_t Line_Counter_Events(const TLine_Counters& Before, const TLine_Counters& After);
+
+// Names Thread as a port's monitor, so that tools and tests can tell it apart.
+void Name_Monitor_Thread(std::thread& Thread);
 
 class TComm_Event_Wait {
 public:

@@ -192,6 +192,7 @@ TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events, TComm
     FShared->Dispatcher = std::move(Dispatcher);
     FShared->Sender = this;
     FThread = std::thread(Execute, FShared);
+    Name_Monitor_Thread(FThread);
 }
 
 TCommEventThread::~TCommEventThread() {

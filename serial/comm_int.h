@@ -70,6 +70,9 @@ using TCommDispatcher = std::function<void(std::function<void()> Call)>;
 
 using TCommEvent = std::function<void(TCommEventThread* Sender, std::uint32_t Status)>;
 
+// The name the monitor's threads carry (at most 15 characters, the kernel's limit).
+inline constexpr char Monitor_Thread_Name[] = "sw-comm-monitor";
+
 // The line-event monitor of one opening of a port: a thread that waits for the events of its mask
 // and hands each Status to OnSignal through the dispatcher, waiting until that call has run.
 class TCommEventThread {

@@ -620,6 +620,7 @@ private:
         }
         FLine_Watch = lwKernel;
         FLine_Thread = std::thread([this] { Line_Wait(); });
+        Name_Monitor_Thread(FLine_Thread);
     }
 
     void Line_Wait() {
@@ -675,6 +676,10 @@ private:
 };
 
 } // namespace
+
+void Name_Monitor_Thread(std::thread& Thread) {
+    ::pthread_setname_np(Thread.native_handle(), Monitor_Thread_Name);
+}
 
 std::unique_ptr<TComm_Event_Wait> TComm_Event_Wait::Create(THandle Handle, std::uint32_t Mask,
                                                            TLine_Counter_Reader Counters) {

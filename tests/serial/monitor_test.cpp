@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -113,10 +114,14 @@ private:
     std::vector<std::string> FCalls;
 };
 
-int threads_running() {
+// Threads of port monitors in this process.
+int monitors_running() {
     int Count = 0;
-    for ([[maybe_unused]] const auto& Entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++Count;
+    for (const auto& Task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string Name;
+        std::getline(std::ifstream(Task.path() / "comm"), Name);
+        if (Name == Monitor_Thread_Name) ++Count;
+    }
     return Count;
 }
 
@@ -283,7 +288,6 @@ TEST_F(Monitor, ACallThatRunsAfterCloseReachesNothing) {
 }
 
 TEST_F(Monitor, CloseFromAnotherThreadWaitsForTheDispatchUnderWay) {
-    const int Threads = threads_running();
     std::atomic<bool> Closed{false};
     std::thread Closer;
     bool Open_Throughout = false;
@@ -293,7 +297,7 @@ TEST_F(Monitor, CloseFromAnotherThreadWaitsForTheDispatchUnderWay) {
             Closed = true;
         });
         // The monitor ends at once; the closing waits for this handler.
-        EXPECT_TRUE(Eventually([&] { return threads_running() == Threads + 1; }));
+        EXPECT_TRUE(Eventually([&] { return monitors_running() == 0; }));
         Open_Throughout = !Closed.load() && Comm.Enabled();
     });
     Comm.Open();
@@ -327,13 +331,12 @@ TEST_F(Monitor, AHandlerThatClosesThePortEndsTheDispatch) {
 }
 
 TEST_F(Monitor, AnExceptionFromAnEventEndsTheMonitorAndThePortStaysOpen) {
-    const int Threads = threads_running();
     const int Descriptors = Open_Descriptors();
     Comm.SetOnRxChar([](TCustomComm*, std::int32_t) { throw std::runtime_error("handler failed"); });
     Comm.Open();
     Pty.Send("x");
     ASSERT_TRUE(Queue.Run_Next());
-    EXPECT_TRUE(Eventually([&] { return threads_running() == Threads; }));
+    EXPECT_TRUE(Eventually([&] { return monitors_running() == 0; }));
     EXPECT_TRUE(Comm.Enabled());
     Pty.Send("y");
     EXPECT_TRUE(Eventually([&] { return Comm.InQueCount() == 2; })); // not purged
@@ -354,7 +357,6 @@ TEST(MonitorOwnThread, WithoutADispatcherEventsRunOnTheMonitorAndMayCloseThePort
         Closed = true;
     });
     Comm.SetDeviceName(Pty.Path());
-    const int Threads = threads_running();
     const int Descriptors = Open_Descriptors();
     Comm.Open();
     Comm.Bump(&TLine_Counters::Parity);
@@ -362,7 +364,7 @@ TEST(MonitorOwnThread, WithoutADispatcherEventsRunOnTheMonitorAndMayCloseThePort
     ASSERT_TRUE(Eventually([&] { return Closed.load(); }));
     EXPECT_FALSE(Comm.Enabled());
     EXPECT_EQ(Recorder.Calls(), (std::vector<std::string>{"Error 4", "RxChar 2"}));
-    EXPECT_TRUE(Eventually([&] { return threads_running() == Threads; }));
+    EXPECT_TRUE(Eventually([&] { return monitors_running() == 0; }));
     EXPECT_EQ(Open_Descriptors(), Descriptors);
     Comm.Open(); // takes over from the monitor that closed its port
     EXPECT_TRUE(Comm.Enabled());
@@ -374,7 +376,6 @@ TEST(MonitorOwnThread, OpeningAndClosingAThousandTimesLeavesNoThreadOrDescriptor
     TComm Comm;
     Comm.SetOnRxChar([&](TCustomComm*, std::int32_t) { ++Seen; });
     Comm.SetDeviceName(Pty.Path());
-    const int Threads = threads_running();
     const int Descriptors = Open_Descriptors();
     for (int I = 0; I < 1000; ++I) {
         Comm.Open();
@@ -382,9 +383,10 @@ TEST(MonitorOwnThread, OpeningAndClosingAThousandTimesLeavesNoThreadOrDescriptor
         if (I % 2) Pty.Send("x");
         Comm.Close();
     }
-    EXPECT_EQ(threads_running(), Threads);
+    EXPECT_EQ(monitors_running(), 0);
     EXPECT_EQ(Open_Descriptors(), Descriptors);
     Comm.Open();
+    EXPECT_EQ(monitors_running(), 1);
     Pty.Send("z");
     EXPECT_TRUE(Eventually([&] { return Seen.load() > 0; }));
 }
