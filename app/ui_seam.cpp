@@ -1,33 +1,24 @@
 #include "ui_seam.h"
 
+#include "UComon.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 
 namespace {
 
-QMessageBox::Icon box_icon(TBox_Icon Icon) {
-    switch (Icon) {
-    case TBox_Icon::Error:
-        return QMessageBox::Critical;
-    case TBox_Icon::Question:
-        return QMessageBox::Question;
-    case TBox_Icon::Information:
-        return QMessageBox::Information;
-    }
-    return QMessageBox::NoIcon;
-}
-
 struct TDefault_Ui_Seam final : TUi_Seam {
     void Message(QWidget* Parent, const QString& Text, TBox_Icon Icon) override {
-        // The box's title is the program's name, as a platform box without a caption shows it.
-        QMessageBox box(box_icon(Icon), QApplication::applicationDisplayName(), Text, QMessageBox::Ok,
-                        Parent);
-        box.exec();
+        const QMessageBox::Icon Box_Icon = Icon == TBox_Icon::Error      ? QMessageBox::Critical
+                                           : Icon == TBox_Icon::Question ? QMessageBox::Question
+                                                                         : QMessageBox::Information;
+        QMessageBox Box(Box_Icon, SW_Title, Text, QMessageBox::Ok, Parent);
+        Box.exec();
     }
     bool Ask_Yes_No(QWidget* Parent, const QString& Text) override {
-        return QMessageBox::question(Parent, QApplication::applicationDisplayName(), Text,
-                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        QMessageBox Box(QMessageBox::Question, SW_Title, Text, QMessageBox::Yes | QMessageBox::No, Parent);
+        return Box.exec() == QMessageBox::Yes;
     }
     void Open_Link(const QUrl& Url) override { QDesktopServices::openUrl(Url); }
 };

@@ -1,6 +1,6 @@
 #pragma once
-// The one way the windows show a message box or open a web link. Tests put a recording seam in
-// its place, so they see which text and icon were shown without a modal box blocking them.
+// The one way the windows show a message box or open a web link. Tests put a recorder in its
+// place, so they see which text and icon were shown without a modal box blocking them.
 
 #include <QString>
 #include <QUrl>

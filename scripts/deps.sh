@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev libqt6opengl6-dev libgl-dev
+    qt6-base-dev qt6-svg-dev libqt6opengl6-dev libgl-dev
     libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
 )

@@ -2,7 +2,9 @@
 // and Close, and the error text format.
 
 #include "comm_int.h"
+#include "comm_event_wait.h"
 
+#include <condition_variable>
 #include <cstdio>
 
 void RaiseCommError(const std::string& Message, std::int32_t Code) {
@@ -62,10 +64,220 @@ void TCustomComm::Close() {
     DestroyHandle();
 }
 
-// The line-event monitor is not built yet. Open starts it once the handle is valid and before the
-// settings are written; Close stops it, and waits for its end, before the handle is closed.
-void TCustomComm::Start_Event_Monitor() {}
-void TCustomComm::Stop_Event_Monitor() {}
+void TCustomComm::Start_Event_Monitor() {
+    {
+        std::lock_guard<std::mutex> Lock(FClearLock);
+        FHave_Cleared = Read_Line_Counters(FCleared);
+    }
+    FEventThread = std::make_unique<TCommEventThread>(
+        FHandle, FMonitorEvents, FDispatcher,
+        [this](TLine_Counters& Counters) { return Read_Line_Counters(Counters); });
+    FEventThread->SetOnSignal(
+        [this](TCommEventThread* Sender, std::uint32_t Status) { HandleSignal(Sender, Status); });
+}
+
+// The monitor is waited for, so that once the handle is closed (and the component perhaps
+// destroyed) nothing of the monitor reaches either.
+void TCustomComm::Stop_Event_Monitor() {
+    if (!FEventThread) return;
+    FEventThread->Stop();
+    // Stopped from one of the nine events on the monitor's own thread, the monitor still has to
+    // return from this dispatch: the next Open or the destructor waits for it.
+    if (FEventThread->Ended()) FEventThread.reset();
+}
+
+bool TCustomComm::Read_Line_Counters(TLine_Counters& Counters) {
+    return Enabled() && (FLineCounterReader ? FLineCounterReader(Counters) : Driver_Line_Counters(Counters));
+}
+
+void TCustomComm::HandleSignal(TCommEventThread*, std::uint32_t Status) {
+    std::uint32_t Errors = 0;
+    TComStat Stat;
+    ClearCommError(Errors, Stat);
+    // A handler that closes the port ends the dispatch: the rest would report on a closed port.
+    auto wanted = [&](std::uint32_t Bit, bool Assigned) {
+        return (Status & Bit) != 0 && Assigned && Enabled();
+    };
+    if (wanted(EV_BREAK, bool(FOnBreak))) FOnBreak(this);
+    if (wanted(EV_CTS, bool(FOnCts))) FOnCts(this);
+    if (wanted(EV_DSR, bool(FOnDsr))) FOnDsr(this);
+    if (wanted(EV_ERR, bool(FOnError))) FOnError(this, static_cast<std::int32_t>(Errors));
+    if (wanted(EV_RING, bool(FOnRing))) FOnRing(this);
+    if (wanted(EV_RLSD, bool(FOnRlsd))) FOnRlsd(this);
+    if (wanted(EV_RXCHAR, bool(FOnRxChar)) && Stat.cbInQue > 0)
+        FOnRxChar(this, static_cast<std::int32_t>(Stat.cbInQue));
+    if (wanted(EV_RXFLAG, bool(FOnRxFlag))) FOnRxFlag(this);
+    if (wanted(EV_TXEMPTY, bool(FOnTxEmpty))) FOnTxEmpty(this);
+}
+
+std::uint32_t Event_Mask(TCommEventTypes Events) {
+    std::uint32_t Mask = 0;
+    for (std::size_t Type = 0; Type < std::size(Event_Mask_Bit); ++Type)
+        if (Events.Contains(static_cast<TCommEventType>(Type))) Mask |= Event_Mask_Bit[Type];
+    return Mask;
+}
+
+std::uint32_t Line_Error_Flags(const TLine_Counters& Before, const TLine_Counters& After) {
+    std::uint32_t Flags = 0;
+    if (After.Buf_Overrun != Before.Buf_Overrun) Flags |= CE_RXOVER;
+    if (After.Overrun != Before.Overrun) Flags |= CE_OVERRUN;
+    if (After.Parity != Before.Parity) Flags |= CE_RXPARITY;
+    if (After.Frame != Before.Frame) Flags |= CE_FRAME;
+    if (After.Break != Before.Break) Flags |= CE_BREAK;
+    return Flags;
+}
+
+std::uint32_t Line_Counter_Events(const TLine_Counters& Before, const TLine_Counters& After) {
+    std::uint32_t Events = 0;
+    if (After.Break != Before.Break) Events |= EV_BREAK;
+    // As elsewhere, a line error is a framing, overrun or parity error; a full receive queue is
+    // only reported among the error flags.
+    if (After.Frame != Before.Frame || After.Overrun != Before.Overrun || After.Parity != Before.Parity)
+        Events |= EV_ERR;
+    if (After.Cts != Before.Cts) Events |= EV_CTS;
+    if (After.Dsr != Before.Dsr) Events |= EV_DSR;
+    if (After.Ring != Before.Ring) Events |= EV_RING;
+    if (After.Rlsd != Before.Rlsd) Events |= EV_RLSD;
+    return Events;
+}
+
+// What the monitor's thread and the calls it posts share. A posted call keeps it alive, so a
+// call that runs after Stop, even after the monitor is gone, finds Stopping and does nothing.
+struct TCommEventThread::TShared {
+    enum TCall { clNone, clPending, clRunning, clDone };
+
+    std::unique_ptr<TComm_Event_Wait> Wait;
+    TCommDispatcher Dispatcher;
+    TCommEventThread* Sender = nullptr;
+
+    std::mutex Lock;
+    std::condition_variable Changed;
+    TCommEvent OnSignal;
+    bool Stopping = false;
+    bool Released = false; // Stop ran on the monitor's own thread and did its last duties
+    TCall Call = clNone;
+    std::uint64_t Serial = 0; // the dispatch the pending call belongs to
+    std::thread::id Runner;
+    bool Failed = false; // OnSignal raised: the monitor ends
+
+    void Run(std::uint64_t Call_Serial, std::uint32_t Status) {
+        TCommEvent Handler;
+        {
+            std::lock_guard<std::mutex> Guard(Lock);
+            if (Stopping || Call != clPending || Serial != Call_Serial) return;
+            Call = clRunning;
+            Runner = std::this_thread::get_id();
+            Handler = OnSignal; // the monitor may be destroyed by the handler itself
+        }
+        bool Raised = false;
+        try {
+            if (Handler) Handler(Sender, Status);
+        } catch (...) {
+            Raised = true;
+        }
+        {
+            std::lock_guard<std::mutex> Guard(Lock);
+            Call = clDone;
+            Runner = std::thread::id();
+            Failed = Failed || Raised;
+        }
+        Changed.notify_all();
+    }
+};
+
+TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events, TCommDispatcher Dispatcher,
+                                   TLine_Counter_Reader Counters)
+    : FShared(std::make_shared<TShared>()) {
+    FShared->Wait = TComm_Event_Wait::Create(Handle, Event_Mask(Events), std::move(Counters));
+    FShared->Dispatcher = std::move(Dispatcher);
+    FShared->Sender = this;
+    FThread = std::thread(Execute, FShared);
+    Name_Monitor_Thread(FThread);
+}
+
+TCommEventThread::~TCommEventThread() {
+    Stop();
+    if (!FThread.joinable()) return;
+    // Destroyed by OnSignal on the monitor's own thread: the rest of its run touches only what it shares.
+    if (FThread.get_id() == std::this_thread::get_id())
+        FThread.detach();
+    else
+        FThread.join();
+}
+
+void TCommEventThread::SetOnSignal(TCommEvent Value) {
+    std::lock_guard<std::mutex> Guard(FShared->Lock);
+    FShared->OnSignal = std::move(Value);
+}
+
+void TCommEventThread::Output_Queued() {
+    FShared->Wait->Output_Queued();
+}
+
+void TCommEventThread::Execute(std::shared_ptr<TShared> Shared) {
+    TShared& S = *Shared;
+    for (;;) {
+        const std::uint32_t Status = S.Wait->Wait();
+        std::unique_lock<std::mutex> Guard(S.Lock);
+        if (S.Stopping) break;
+        if (Status == 0) continue;
+        const std::uint64_t Serial = ++S.Serial;
+        S.Call = TShared::clPending;
+        Guard.unlock();
+
+        auto Call = [Shared, Serial, Status] { Shared->Run(Serial, Status); };
+        if (S.Dispatcher) {
+            try {
+                S.Dispatcher(std::move(Call));
+            } catch (...) {
+                Guard.lock();
+                S.Failed = true;
+                return;
+            }
+        } else {
+            Call();
+        }
+
+        Guard.lock();
+        S.Changed.wait(Guard, [&] { return S.Stopping || S.Call == TShared::clDone; });
+        if (S.Failed) return; // ends where the exception left it, without the purge
+        if (S.Stopping) break;
+    }
+    if (!S.Released) S.Wait->Purge();
+}
+
+void TCommEventThread::Stop() {
+    TShared& S = *FShared;
+    const std::thread::id Self = std::this_thread::get_id();
+    {
+        std::unique_lock<std::mutex> Guard(S.Lock);
+        if (S.Stopping) return;
+        S.Stopping = true;
+        S.Changed.notify_all();
+        // A call under way on another thread still uses the component; one on this thread is the
+        // caller itself.
+        S.Changed.wait(Guard, [&] { return S.Call != TShared::clRunning || S.Runner == Self; });
+    }
+    S.Wait->Wake();
+    if (Self == FThread.get_id()) {
+        // Called from OnSignal on the monitor's own thread, which cannot wait for itself: its last
+        // duties happen here, while the handle is still open. The thread ends once OnSignal
+        // returns and is joined when this object goes.
+        S.Wait->Purge();
+        {
+            std::lock_guard<std::mutex> Guard(S.Lock);
+            S.Released = true;
+        }
+        S.Wait->Release();
+        return;
+    }
+    if (FThread.joinable()) FThread.join();
+    S.Wait->Release();
+}
+
+bool TCommEventThread::Ended() const {
+    return !FThread.joinable();
+}
 
 void TCustomComm::SetDeviceName(const std::string& Value) {
     if (Value == FDeviceName) return;

@@ -30,19 +30,34 @@
 //   modem status        TIOCMGET: TIOCM_CTS, TIOCM_DSR, TIOCM_RNG, TIOCM_CAR.
 //   hold flags          CtsHold is CRTSCTS with CTS low; the kernel reports no other hold state,
 //                       and has no DSR handshake, so the other four read false.
+//   error state         the driver's interrupt counters (TIOCGICOUNT): ClearCommError reports which
+//                       of them moved since the last clear. Drivers without counters (pseudo-
+//                       terminals) report no errors.
+//   line-event monitor  see TPosix_Event_Wait below.
 //   close               queued output is dropped (the kernel would wait up to 30 s for output held
 //                       by flow control), the settings found at open return, TIOCNXCL, close().
 //   error codes         errno, through raise_os_error only.
 
+#include "comm_event_wait.h"
 #include "comm_int.h"
 #include "line_speed_linux.h"
 #include "poll_deadline.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -112,6 +127,7 @@ TCustomComm::TCustomComm()
 
 TCustomComm::~TCustomComm() {
     Close();
+    FEventThread.reset(); // a monitor still returning from a dispatch uses the fields below
 }
 
 void TCustomComm::CreateHandle() {
@@ -275,6 +291,14 @@ std::int32_t TCustomComm::Write(const void* Buf, std::int32_t Count) {
     const TPoll_Deadline Deadline(static_cast<std::uint32_t>(FWriteTimeout));
     FEvent.ResetEvent();
     std::int32_t Done = 0;
+    // On every way out, a raise included: whatever was queued ends in an EV_TXEMPTY.
+    struct TTell_Monitor {
+        TCustomComm& Comm;
+        const std::int32_t& Done;
+        ~TTell_Monitor() {
+            if (Done > 0 && Comm.FEventThread) Comm.FEventThread->Output_Queued();
+        }
+    } Tell{*this, Done};
     while (Done < Count) {
         ssize_t Put = ::write(Fd, Bytes + Done, static_cast<size_t>(Count - Done));
         if (Put > 0) {
@@ -294,19 +318,47 @@ std::int32_t TCustomComm::Write(const void* Buf, std::int32_t Count) {
     return Done;
 }
 
-std::int32_t TCustomComm::InQueCount() {
-    if (!Enabled()) return -1;
+bool TCustomComm::Driver_Line_Counters(TLine_Counters& Counters) {
+    serial_icounter_struct Kernel{};
+    if (!Enabled() || ::ioctl(fd_of(FHandle), TIOCGICOUNT, &Kernel) < 0) return false;
+    auto u = [](int Value) { return static_cast<std::uint32_t>(Value); };
+    Counters = {u(Kernel.cts),     u(Kernel.dsr),    u(Kernel.rng), u(Kernel.dcd),        u(Kernel.frame),
+                u(Kernel.overrun), u(Kernel.parity), u(Kernel.brk), u(Kernel.buf_overrun)};
+    return true;
+}
+
+bool TCustomComm::ClearCommError(std::uint32_t& Errors, TComStat& Stat) {
+    Errors = 0;
+    Stat = TComStat{};
+    if (!Enabled()) return false;
     const int Fd = fd_of(FHandle);
-    int Count;
-    if (hung_up(Fd) || ::ioctl(Fd, FIONREAD, &Count) < 0) return -1;
-    return Count;
+    TLine_Counters Now;
+    if (Read_Line_Counters(Now)) {
+        std::lock_guard<std::mutex> Lock(FClearLock);
+        if (FHave_Cleared) Errors = Line_Error_Flags(FCleared, Now);
+        FCleared = Now;
+        FHave_Cleared = true;
+    }
+    int In, Out;
+    if (hung_up(Fd) || ::ioctl(Fd, FIONREAD, &In) < 0 || ::ioctl(Fd, TIOCOUTQ, &Out) < 0) return false;
+    Stat.cbInQue = static_cast<std::uint32_t>(In);
+    Stat.cbOutQue = static_cast<std::uint32_t>(Out);
+    termios Now_Settings;
+    if (::tcgetattr(Fd, &Now_Settings) == 0 && (Now_Settings.c_cflag & CRTSCTS) != 0 && !GetModemState(1))
+        Stat.Flags |= 1u; // CtsHold
+    return true;
+}
+
+std::int32_t TCustomComm::InQueCount() {
+    std::uint32_t Errors;
+    TComStat Stat;
+    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbInQue) : -1;
 }
 
 std::int32_t TCustomComm::OutQueCount() {
-    if (!Enabled()) return -1;
-    int Count;
-    if (::ioctl(fd_of(FHandle), TIOCOUTQ, &Count) < 0) return -1;
-    return Count;
+    std::uint32_t Errors;
+    TComStat Stat;
+    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbOutQue) : -1;
 }
 
 bool TCustomComm::WaitForInput(std::int32_t Milliseconds) {
@@ -372,8 +424,264 @@ bool TCustomComm::GetModemState(int Index) {
 }
 
 bool TCustomComm::GetComStateFlag(int Index) {
-    if (!Enabled() || Index != 1) return false;
-    termios Now;
-    if (::tcgetattr(fd_of(FHandle), &Now) < 0 || (Now.c_cflag & CRTSCTS) == 0) return false;
-    return !GetModemState(1);
+    std::uint32_t Errors;
+    TComStat Stat;
+    if (Index < 1 || Index > 5 || !ClearCommError(Errors, Stat)) return false;
+    return (Stat.Flags & (1u << (Index - 1))) != 0;
+}
+
+namespace {
+
+// How the monitor waits on Linux. One epoll set holds the device (edge-triggered, so that
+// EV_RXCHAR means newly arrived bytes, not bytes still waiting), the wake-up event of Stop, the
+// event Write sets after queueing output, and the event of the modem-line waiter.
+//   EV_RXCHAR           an input edge of the device.
+//   EV_TXEMPTY          after Write queued output, TIOCOUTQ reads 0; checked every Tx_Check_Ms while
+//                       output waits (a pseudo-terminal has no transmit queue: at once).
+//   EV_BREAK, EV_ERR    the driver's counters moved; read at every wake-up, since no wait of the
+//                       kernel ends on them. A break or error with nothing else happening is
+//                       reported with the next event.
+//   EV_CTS, EV_DSR,     where the driver keeps counters, a thread blocks in TIOCMIWAIT and the
+//   EV_RING, EV_RLSD    counters tell which line moved; Release interrupts it with a signal.
+//                       Where it has modem lines but no counters, TIOCMGET every Line_Poll_Ms.
+//   EV_RXFLAG           never: a terminal cannot be read ahead for the event character.
+// A device that hangs up is dropped from the set: the monitor then only waits for Stop.
+// The kernel may report one arrival twice when a settings change wakes the device's waiters at the
+// same moment; the second call then sees the same count.
+constexpr int Line_Poll_Ms = 250;
+constexpr int Tx_Check_Ms = 10;
+constexpr std::uint32_t Line_Events = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+
+enum TWait_Source : std::uint32_t { wsDevice, wsWake, wsOutput, wsLines };
+
+int line_wake_signal() {
+    return SIGRTMIN + 3;
+}
+
+void no_action(int) {}
+
+// The signal only has to end a TIOCMIWAIT, so its handler does nothing and is installed without
+// SA_RESTART. A program that handles the signal itself keeps it, and its ports poll the lines.
+bool line_wake_installed() {
+    static const bool Installed = [] {
+        struct sigaction Old {};
+        if (::sigaction(line_wake_signal(), nullptr, &Old) < 0) return false;
+        if ((Old.sa_flags & SA_SIGINFO) != 0 || Old.sa_handler != SIG_DFL) return false;
+        struct sigaction Act {};
+        Act.sa_handler = no_action;
+        sigemptyset(&Act.sa_mask);
+        return ::sigaction(line_wake_signal(), &Act, nullptr) == 0;
+    }();
+    return Installed;
+}
+
+class TPosix_Event_Wait final : public TComm_Event_Wait {
+public:
+    TPosix_Event_Wait(int Fd, std::uint32_t Mask, TLine_Counter_Reader Counters)
+        : FFd(Fd), FMask(Mask), FCounters(std::move(Counters)), FWake(std::make_unique<TSimpleEvent>()),
+          FOutput(std::make_unique<TSimpleEvent>()), FLines(std::make_unique<TSimpleEvent>()) {
+        FHave_Counters = FCounters && FCounters(FLast);
+        FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (FEpoll < 0) return; // Wait then only waits for Wake
+        add(FFd, ((FMask & EV_RXCHAR) ? EPOLLIN : 0u) | EPOLLET, wsDevice);
+        add(fd_of(FWake->Handle()), EPOLLIN, wsWake);
+        add(fd_of(FOutput->Handle()), EPOLLIN, wsOutput);
+        add(fd_of(FLines->Handle()), EPOLLIN, wsLines);
+        epoll_event Ignored[4];
+        ::epoll_wait(FEpoll, Ignored, 4, 0); // bytes that arrived before do not count
+        if (FMask & Line_Events) Start_Line_Watch();
+    }
+
+    ~TPosix_Event_Wait() override { Release(); }
+
+    std::uint32_t Wait() override {
+        for (;;) {
+            if (FStop.load(std::memory_order_acquire)) return 0;
+            if (FEpoll < 0) {
+                FWake->WaitFor(Infinite);
+                return 0;
+            }
+            int Timeout = -1;
+            if (FLine_Watch == lwPoll) Timeout = Line_Poll_Ms;
+            if (FOutput_Waits) Timeout = Tx_Check_Ms;
+            epoll_event Ready[4];
+            const int Count = ::epoll_wait(FEpoll, Ready, 4, Timeout);
+            if (FStop.load(std::memory_order_acquire)) return 0;
+            if (Count < 0 && errno != EINTR) {
+                FWake->WaitFor(Infinite);
+                return 0;
+            }
+            std::uint32_t Status = 0;
+            for (int I = 0; I < Count; ++I)
+                Status |= Take(Ready[I]);
+            Status |= Polled_Events();
+            if (Status &= FMask) return Status;
+        }
+    }
+
+    void Wake() override {
+        FStop.store(true, std::memory_order_release);
+        if (FWake) FWake->SetEvent();
+    }
+
+    void Output_Queued() override {
+        if ((FMask & EV_TXEMPTY) && FOutput) FOutput->SetEvent();
+    }
+
+    void Purge() override { ::tcflush(FFd, TCIOFLUSH); }
+
+    void Release() override {
+        if (FReleased) return;
+        FReleased = true;
+        Stop_Line_Watch();
+        if (FEpoll >= 0) ::close(FEpoll);
+        FEpoll = -1;
+        FWake.reset();
+        FOutput.reset();
+        FLines.reset();
+    }
+
+private:
+    enum TLine_Watch { lwNone, lwKernel, lwPoll };
+
+    void add(int Fd, std::uint32_t Events, TWait_Source Source) {
+        epoll_event Event{};
+        Event.events = Events;
+        Event.data.u32 = Source;
+        ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, Fd, &Event);
+    }
+
+    std::uint32_t Take(const epoll_event& Event) {
+        switch (Event.data.u32) {
+        case wsDevice:
+            if (Event.events & (EPOLLHUP | EPOLLERR)) {
+                ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FFd, nullptr);
+                FLine_Watch = lwNone;
+                FOutput_Waits = false;
+                FGone = true;
+                return 0;
+            }
+            return (Event.events & EPOLLIN) ? EV_RXCHAR : 0;
+        case wsOutput:
+            FOutput->ResetEvent();
+            FOutput_Waits = !FGone;
+            return 0;
+        case wsLines:
+            FLines->ResetEvent();
+            if (FLine_Failed.load(std::memory_order_acquire) && FLine_Watch == lwKernel) {
+                FLine_Watch = lwNone;
+                int Lines;
+                if (!FGone && ::ioctl(FFd, TIOCMGET, &Lines) == 0) {
+                    FLast_Lines = Lines;
+                    FLine_Watch = lwPoll;
+                }
+            }
+            return 0;
+        default:
+            return 0;
+        }
+    }
+
+    // What the counters, the line states and the transmit queue say now.
+    std::uint32_t Polled_Events() {
+        std::uint32_t Status = 0;
+        TLine_Counters Now;
+        if (FHave_Counters && !FGone && FCounters(Now)) {
+            Status |= Line_Counter_Events(FLast, Now);
+            FLast = Now;
+        }
+        int Lines;
+        if (FLine_Watch == lwPoll && ::ioctl(FFd, TIOCMGET, &Lines) == 0) {
+            static constexpr struct {
+                int Line;
+                std::uint32_t Event;
+            } Line_Event[] = {
+                {TIOCM_CTS, EV_CTS}, {TIOCM_DSR, EV_DSR}, {TIOCM_RNG, EV_RING}, {TIOCM_CAR, EV_RLSD}};
+            for (const auto& Each : Line_Event)
+                if ((Lines ^ FLast_Lines) & Each.Line) Status |= Each.Event;
+            FLast_Lines = Lines;
+        }
+        int Out;
+        if (FOutput_Waits && ::ioctl(FFd, TIOCOUTQ, &Out) == 0 && Out == 0) {
+            FOutput_Waits = false;
+            Status |= EV_TXEMPTY;
+        }
+        return Status;
+    }
+
+    void Start_Line_Watch() {
+        int Lines;
+        if (::ioctl(FFd, TIOCMGET, &Lines) < 0) return; // no modem lines at all
+        FLast_Lines = Lines;
+        serial_icounter_struct Kernel{};
+        if (!FHave_Counters || ::ioctl(FFd, TIOCGICOUNT, &Kernel) < 0 || !line_wake_installed()) {
+            FLine_Watch = lwPoll;
+            return;
+        }
+        FLine_Watch = lwKernel;
+        FLine_Thread = std::thread([this] { Line_Wait(); });
+        Name_Monitor_Thread(FLine_Thread);
+    }
+
+    void Line_Wait() {
+        while (!FLine_Stop.load(std::memory_order_acquire)) {
+            if (::ioctl(FFd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) == 0) {
+                FLines->SetEvent();
+            } else if (errno != EINTR) {
+                FLine_Failed.store(true, std::memory_order_release);
+                FLines->SetEvent();
+                break;
+            }
+        }
+        std::lock_guard<std::mutex> Lock(FLine_Lock);
+        FLine_Ended = true;
+        FLine_End.notify_all();
+    }
+
+    // The signal can arrive just before the waiter enters TIOCMIWAIT, so it is sent until the
+    // waiter has ended.
+    void Stop_Line_Watch() {
+        if (!FLine_Thread.joinable()) return;
+        FLine_Stop.store(true, std::memory_order_release);
+        {
+            std::unique_lock<std::mutex> Lock(FLine_Lock);
+            while (!FLine_Ended) {
+                ::pthread_kill(FLine_Thread.native_handle(), line_wake_signal());
+                FLine_End.wait_for(Lock, std::chrono::milliseconds(10));
+            }
+        }
+        FLine_Thread.join();
+    }
+
+    const int FFd;
+    const std::uint32_t FMask;
+    TLine_Counter_Reader FCounters;
+    std::unique_ptr<TSimpleEvent> FWake, FOutput, FLines;
+    int FEpoll = -1;
+    std::atomic<bool> FStop{false};
+    bool FReleased = false;
+    bool FGone = false;
+    bool FOutput_Waits = false;
+    bool FHave_Counters = false;
+    TLine_Counters FLast;
+    TLine_Watch FLine_Watch = lwNone;
+    int FLast_Lines = 0;
+
+    std::thread FLine_Thread;
+    std::atomic<bool> FLine_Stop{false};
+    std::atomic<bool> FLine_Failed{false};
+    std::mutex FLine_Lock;
+    std::condition_variable FLine_End;
+    bool FLine_Ended = false;
+};
+
+} // namespace
+
+void Name_Monitor_Thread(std::thread& Thread) {
+    ::pthread_setname_np(Thread.native_handle(), Monitor_Thread_Name);
+}
+
+std::unique_ptr<TComm_Event_Wait> TComm_Event_Wait::Create(THandle Handle, std::uint32_t Mask,
+                                                           TLine_Counter_Reader Counters) {
+    return std::make_unique<TPosix_Event_Wait>(fd_of(Handle), Mask, std::move(Counters));
 }
