@@ -48,7 +48,7 @@ int main() {
     while (Arm.InitDone() == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (Arm.res_connessione() != 1) {
-        std::fprintf(stderr, "cannot open %s: %s\n", Arm.Com_Port.c_str(), Arm.Open_Error.c_str());
+        std::fprintf(stderr, "cannot open %s: %s\n", Arm.Com_Port.Get().c_str(), Arm.Open_Error.c_str());
         return 1;
     }
 
