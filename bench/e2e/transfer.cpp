@@ -72,7 +72,7 @@ int main() {
     std::printf("write:     %7.2f ms a block, line time %5.2f ms, ratio %.2f (target 1.50)%s\n",
                 Write_ms / Write_Blocks, Write_Line, Write_ms / Write_Blocks / Write_Line,
                 Write_Repeats ? ", with repeated blocks" : "");
-    std::printf("read-back: %7.2f ms a block, line time %5.2f ms, ratio %.2f (target 1.30)%s\n",
+    std::printf("read-back: %7.2f ms a block, line time %5.2f ms, ratio %.2f (target 1.10)%s\n",
                 Read_ms / Read_Blocks, Read_Line, Read_ms / Read_Blocks / Read_Line,
                 Read_Repeats ? ", with repeated blocks" : "");
     std::printf("totals: write %.1f s, read-back %.1f s\n", Write_ms / 1000, Read_ms / 1000);
