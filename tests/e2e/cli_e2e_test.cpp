@@ -28,6 +28,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+template <class F> bool eventually(F Condition, std::chrono::milliseconds Bound = 60s) {
+    const auto Deadline = std::chrono::steady_clock::now() + Bound;
+    while (!Condition()) {
+        if (std::chrono::steady_clock::now() > Deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
 TSimFaultPlan plan(std::initializer_list<const char*> Texts) {
     TSimFaultPlan Plan;
     for (const char* Text : Texts) {
@@ -182,9 +191,14 @@ TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
     Argv.push_back(nullptr);
     pid_t Holder = 0;
     ASSERT_EQ(posix_spawnp(&Holder, "flock", nullptr, nullptr, Argv.data(), environ), 0);
-    const auto Deadline = std::chrono::steady_clock::now() + 20s;
-    while (Port_Holder(Path).Pid != Holder && std::chrono::steady_clock::now() < Deadline)
-        std::this_thread::sleep_for(5ms);
+    struct TReap {
+        pid_t Pid;
+        ~TReap() {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    } Reap{Holder};
+    ASSERT_TRUE(eventually([&] { return Port_Holder(Path).Pid == Holder; }));
 
     EXPECT_EQ(Run(Cli_Read), Exit_Port);
     EXPECT_EQ(Result["port_fault"], "in-use");
@@ -206,8 +220,33 @@ TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
         EXPECT_EQ(Err.str().find("Error accessing specified device") != std::string::npos, Verbose)
             << Err.str();
     }
-    ::kill(Holder, SIGTERM);
-    ::waitpid(Holder, nullptr, 0);
+}
+
+TEST_F(CliE2E, BusyLinkIsNoSuccessAndSendsNothing) {
+    TSimOptions Paced;
+    Paced.Pace = true;
+    Restart_Sim(Paced);
+    // A worker already reading the whole program region back, as after another command.
+    const TWorkerFactory Busy_Worker = [&]() -> std::unique_ptr<Tarm_SER> {
+        auto Arm = std::make_unique<Tarm_SER>(true);
+        Arm->Com_Port = Sim->Slave_Path();
+        Arm->Start();
+        EXPECT_TRUE(eventually([&] { return Arm->InitDone() == 1; }));
+        Arm->filename = (Dir / "other.b79").string();
+        EXPECT_EQ(Arm->read_mem_prg(0, 0), Req_Accepted);
+        return Arm;
+    };
+    Opt.MBus_Baud = "2400";
+    Opt.MBus_Parity = "ODD";
+    Opt.Image = Image(1000);
+    using TCommand = int (*)(const TCliOptions&, const TWorkerFactory&, std::ostream&, std::ostream&);
+    for (TCommand Command : {TCommand(Cli_Read), TCommand(Cli_Write), TCommand(Cli_Update)}) {
+        std::ostringstream Out, Err;
+        EXPECT_EQ(Command(Opt, Busy_Worker, Out, Err), Exit_Busy) << Out.str();
+        EXPECT_EQ(json::parse(Out.str())["error"], "busy");
+    }
+    EXPECT_EQ(Sim->Counters().Writes.load(), 0u);
+    EXPECT_EQ(Sim->Read_Memory(0x24000, 4), (std::vector<std::uint8_t>{9, 0, 5, 0}));
 }
 
 TEST_F(CliE2E, GarbledLateOrShortAnswersAreNoSuccess) {
