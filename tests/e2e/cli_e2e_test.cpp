@@ -182,9 +182,10 @@ TEST_F(CliE2E, FailuresHaveTheirOwnExitStatus) {
 }
 
 TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
-    // flock(1) holds the terminal locked, as another program holding the port would.
+    // flock(1) locks the terminal and becomes "sleep", which then holds the port as another
+    // program would.
     const std::string Path = Sim->Slave_Path();
-    std::vector<std::string> Args = {"flock", Path, "sleep", "120"};
+    std::vector<std::string> Args = {"flock", "--no-fork", Path, "sleep", "120"};
     std::vector<char*> Argv;
     for (auto& A : Args)
         Argv.push_back(A.data());
@@ -194,17 +195,20 @@ TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
     struct TReap {
         pid_t Pid;
         ~TReap() {
-            ::kill(Pid, SIGTERM);
+            ::kill(Pid, SIGKILL);
             ::waitpid(Pid, nullptr, 0);
         }
     } Reap{Holder};
-    ASSERT_TRUE(eventually([&] { return Port_Holder(Path).Pid == Holder; }));
+    ASSERT_TRUE(eventually([&] {
+        const TPortHolder Found = Port_Holder(Path);
+        return Found.Pid == Holder && Found.Name == "sleep";
+    }));
 
     EXPECT_EQ(Run(Cli_Read), Exit_Port);
     EXPECT_EQ(Result["port_fault"], "in-use");
     EXPECT_EQ(Result["holder"]["pid"], Holder);
-    EXPECT_EQ(Result["holder"]["name"], "flock");
-    EXPECT_NE(Result["message"].get<std::string>().find("in use by another program (flock, process " +
+    EXPECT_EQ(Result["holder"]["name"], "sleep");
+    EXPECT_NE(Result["message"].get<std::string>().find("in use by another program (sleep, process " +
                                                         std::to_string(Holder) + ")"),
               std::string::npos)
         << Result.dump();
