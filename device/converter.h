@@ -61,8 +61,8 @@ enum class TGate {
 };
 
 // Reads the protection word and judges it. A word is judged only from a good answer: a garbled
-// answer is no refusal, and a silent converter is no pass. A caller that goes on without a
-// word (the window does, as with a word of 0) decides that for itself.
+// answer is no refusal, and a silent converter is no pass. Whether a command goes on without a
+// judged word is the caller's choice.
 TGate Protection_Gate(Tarm_SER& Arm, const TProcessEvents& Events = {}, TLinkClock& Clock = System_Clock());
 
 // How a single-item command ended.
