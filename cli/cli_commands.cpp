@@ -107,8 +107,7 @@ int connect(const TCliOptions& Options, const TWorkerFactory& Make, TReport& Rep
     Report.Data["port_message"] = Port_Message;
     Report.Data["port_code"] = Arm->Open_Error_Code;
     std::string Message = "cannot open " + Options.Port + " (" + *Path + "): " + Why.Text;
-    if (Options.Verbose)
-        Message += "\nport error: " + Port_Message + " [code " + std::to_string(Arm->Open_Error_Code) + "]";
+    if (Options.Verbose) Message += "\nthe serial port reported: " + Port_Message;
     return Report.Fail(Exit_Port, "port", Message);
 }
 
