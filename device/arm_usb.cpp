@@ -68,8 +68,8 @@ void Tarm_SER::init_SER() {
     FClock.Sleep_ms(200);
     // A worker started by Start() finds the name stored before it; one created running has to
     // wait for the creator, who can only store the name once the constructor has returned.
-    const std::string Port_Name = FCreated_Running ? Com_Port.Wait_Stored([this] { return Terminated(); })
-                                                   : Com_Port.Get();
+    const std::string Port_Name =
+        FCreated_Running ? Com_Port.Wait_Stored([this] { return Terminated(); }) : Com_Port.Get();
     if (Terminated()) {
         fInitDone.store(1, std::memory_order_release);
         return;
