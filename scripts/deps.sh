@@ -6,6 +6,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libqt6opengl6-dev libgl-dev
     libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
