@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the win64 build under Wine, in a Wine prefix of the build's own:
 #   scripts/wine-run.sh WINE_DIR PROGRAM [ARGUMENTS...]
+#   scripts/wine-run.sh WINE_DIR --preload LIBRARY PROGRAM [ARGUMENTS...]
+#                                            the same with LIBRARY preloaded into Wine
 #   scripts/wine-run.sh WINE_DIR --stop      ends the prefix's Wine server
 # WINE_DIR holds the prefix, the Wine server's log and the folder ports/: the prefix presents
 # ports/COM5 to ports/COM9 as the COM ports of the same names, so a link made there to a
@@ -55,4 +57,8 @@ prepare_prefix() {
     if start_server; then warm_up; fi
 ) 9>"$dir/lock"
 
+if [ "${1:-}" = "--preload" ]; then
+    export LD_PRELOAD="$2"
+    shift 2
+fi
 exec wine "$@"
