@@ -27,8 +27,8 @@ TProgramRun run_program(const std::wstring& Arguments) {
     HANDLE Read_End, Write_End;
     EXPECT_TRUE(::CreatePipe(&Read_End, &Write_End, &Inherit, 0));
     ::SetHandleInformation(Read_End, HANDLE_FLAG_INHERIT, 0);
-    HANDLE Null = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherit,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE Null = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &Inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW Startup{};
     Startup.cb = sizeof Startup;
     Startup.dwFlags = STARTF_USESTDHANDLES;
@@ -37,8 +37,8 @@ TProgramRun run_program(const std::wstring& Arguments) {
     Startup.hStdError = Null;
     std::wstring Command = L"\"" + fs::path(SW_CLI_PROGRAM).wstring() + L"\" " + Arguments;
     PROCESS_INFORMATION Process{};
-    const BOOL Started = ::CreateProcessW(nullptr, Command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                          &Startup, &Process);
+    const BOOL Started = ::CreateProcessW(nullptr, Command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                          nullptr, &Startup, &Process);
     ::CloseHandle(Write_End);
     ::CloseHandle(Null);
     TProgramRun Run;
@@ -61,7 +61,8 @@ TEST(CliProgram, UpdatesAndVerifiesThroughCom9) {
     TSimConverter Sim;
     Sim.Start();
     ASSERT_EQ(Sim.Slave_Path(), "\\\\.\\COM9");
-    const fs::path Dir = fs::temp_directory_path() / ("sw40815-cli-program-" + std::to_string(::GetCurrentProcessId()));
+    const fs::path Dir =
+        fs::temp_directory_path() / ("sw40815-cli-program-" + std::to_string(::GetCurrentProcessId()));
     fs::create_directories(Dir);
     const fs::path Image = Dir / "Sim40815.sim";
     std::vector<std::uint8_t> Bytes(1000);

@@ -88,7 +88,8 @@ struct TSimConverter::TImpl {
         int Size = sizeof Address;
         if (Listener == INVALID_SOCKET ||
             ::bind(Listener, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0 ||
-            ::listen(Listener, 1) != 0 || ::getsockname(Listener, reinterpret_cast<sockaddr*>(&Address), &Size) != 0)
+            ::listen(Listener, 1) != 0 ||
+            ::getsockname(Listener, reinterpret_cast<sockaddr*>(&Address), &Size) != 0)
             throw std::runtime_error("no loopback port for sim_host");
 
         // Wine starts a Linux program as it is, without a process handle for it.
@@ -136,7 +137,8 @@ struct TSimConverter::TImpl {
         }
         std::string Answer = Received.substr(0, End);
         Received.erase(0, End + 1);
-        if (Answer.rfind("ok", 0) != 0) throw std::runtime_error("sim_host: " + Answer + " (to: " + Line + ")");
+        if (Answer.rfind("ok", 0) != 0)
+            throw std::runtime_error("sim_host: " + Answer + " (to: " + Line + ")");
         return Answer.size() > 3 ? Answer.substr(3) : std::string();
     }
 
@@ -175,7 +177,8 @@ const std::string& TSimConverter::Slave_Path() const {
 
 std::vector<std::uint8_t> TSimConverter::Read_Memory(std::uint32_t Address, std::size_t Count) const {
     if (!TSimMemory::Contains(Address, Count)) throw std::out_of_range("outside the simulated memory");
-    auto Bytes = Sim_Link_Bytes(FImpl->Request("read " + std::to_string(Address) + " " + std::to_string(Count)));
+    auto Bytes =
+        Sim_Link_Bytes(FImpl->Request("read " + std::to_string(Address) + " " + std::to_string(Count)));
     if (!Bytes) throw std::runtime_error("sim_host: bad memory answer");
     return *Bytes;
 }
@@ -200,7 +203,8 @@ bool TSimConverter::Save_Memory(const std::string& Path) const {
         const std::string Temporary = Path + ".new";
         {
             std::ofstream Out(Temporary, std::ios::binary | std::ios::trunc);
-            Out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+            Out.write(reinterpret_cast<const char*>(Bytes.data()),
+                      static_cast<std::streamsize>(Bytes.size()));
             if (!Out.flush()) return false;
         }
         std::error_code Error;

@@ -25,7 +25,7 @@ static dev_t terminal[MAX_TERMINALS];
 static int lines[MAX_TERMINALS];
 static int terminals;
 
-static int *lines_of(dev_t device) {
+static int* lines_of(dev_t device) {
     for (int i = 0; i < terminals; ++i)
         if (terminal[i] == device) return &lines[i];
     if (terminals == MAX_TERMINALS) return 0;
@@ -38,25 +38,26 @@ int ioctl(int fd, unsigned long request, ...) {
     static int (*real_ioctl)(int, unsigned long, ...);
     va_list arguments;
     va_start(arguments, request);
-    void *argument = va_arg(arguments, void *);
+    void* argument = va_arg(arguments, void*);
     va_end(arguments);
     if (!real_ioctl) real_ioctl = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
 
     int result = real_ioctl(fd, request, argument);
     if (result == 0 || (errno != ENOTTY && errno != EINVAL)) return result;
-    if (request != TIOCMGET && request != TIOCMSET && request != TIOCMBIS && request != TIOCMBIC) return result;
+    if (request != TIOCMGET && request != TIOCMSET && request != TIOCMBIS && request != TIOCMBIC)
+        return result;
     const int refused = errno;
     struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode) || major(status.st_rdev) < PTY_SLAVE_FIRST_MAJOR ||
-        major(status.st_rdev) > PTY_SLAVE_LAST_MAJOR) {
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode) ||
+        major(status.st_rdev) < PTY_SLAVE_FIRST_MAJOR || major(status.st_rdev) > PTY_SLAVE_LAST_MAJOR) {
         errno = refused;
         return result;
     }
     pthread_mutex_lock(&lock);
-    int *state = lines_of(status.st_rdev);
+    int* state = lines_of(status.st_rdev);
     if (state) {
-        const int asked = request == TIOCMGET ? 0 : *(const int *)argument & (TIOCM_DTR | TIOCM_RTS);
-        if (request == TIOCMGET) *(int *)argument = *state;
+        const int asked = request == TIOCMGET ? 0 : *(const int*)argument & (TIOCM_DTR | TIOCM_RTS);
+        if (request == TIOCMGET) *(int*)argument = *state;
         if (request == TIOCMSET) *state = asked;
         if (request == TIOCMBIS) *state |= asked;
         if (request == TIOCMBIC) *state &= ~asked;
