@@ -53,7 +53,7 @@ prepare_prefix() {
 
 (
     flock 9
-    [ -f "$dir/prepared" ] || prepare_prefix
+    [ -f "$dir/prepared" ] && [ -f "$WINEPREFIX/system.reg" ] || prepare_prefix
     if start_server; then warm_up; fi
 ) 9>"$dir/lock"
 
