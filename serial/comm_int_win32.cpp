@@ -4,6 +4,7 @@
 #include "comm_int.h"
 #include "wide_text_win32.h"
 
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 
