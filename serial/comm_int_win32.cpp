@@ -1,12 +1,13 @@
 // The serial port component on the Windows serial interface: an overlapped device handle, the
 // device control block, and transfers that wait on the component's completion event.
 
+// Before <windows.h>, whose macros carry the names of the escape codes.
 #include "comm_int.h"
+
+#include "comm_dcb_win32.h"
 #include "wide_text_win32.h"
 
-#include <cstddef>
 #include <cstring>
-#include <iterator>
 
 #include <windows.h>
 
@@ -23,49 +24,6 @@ HANDLE handle_of(THandle Handle) {
 // The one place where a Windows error becomes an ECommError.
 [[noreturn]] void raise_os_error(const char* Message, DWORD Err) {
     RaiseCommError(Message, static_cast<std::int32_t>(Err));
-}
-
-// The DCB's flag bits as one word, bit n being the n-th flag of the structure: the values below
-// are the ones the driver documents for that word.
-constexpr DWORD fBinary = 0x0001;
-constexpr DWORD fOutxCtsFlow = 0x0004;
-constexpr DWORD fOutxDsrFlow = 0x0008;
-constexpr DWORD DTR_Handshake = 0x0020; // DTR_CONTROL_HANDSHAKE in the two DTR control bits
-constexpr DWORD fOutX = 0x0100;
-constexpr DWORD fInX = 0x0200;
-constexpr DWORD RTS_Handshake = 0x2000; // RTS_CONTROL_HANDSHAKE in the two RTS control bits
-
-// The flag each TCommOption stands for, by ordinal: fParity, fDsrSensitivity, fTXContinueOnXoff,
-// fErrorChar, fNull.
-constexpr DWORD Option_Flag[] = {0x0002, 0x0040, 0x0080, 0x0400, 0x0800};
-
-// The flag word sits right after BaudRate; GCC and MSVC both lay the bit fields out from bit 0.
-constexpr std::size_t Flags_Offset = offsetof(DCB, BaudRate) + sizeof(DWORD);
-
-DWORD flags_of(const DCB& Dcb) {
-    DWORD Flags;
-    std::memcpy(&Flags, reinterpret_cast<const char*>(&Dcb) + Flags_Offset, sizeof Flags);
-    return Flags;
-}
-
-void set_flags(DCB& Dcb, DWORD Flags) {
-    std::memcpy(reinterpret_cast<char*>(&Dcb) + Flags_Offset, &Flags, sizeof Flags);
-}
-
-DWORD apply_flow_control(DWORD Flags, TFlowControl Flow) {
-    switch (Flow) {
-    case fcNone:
-        return fBinary; // also DTR_CONTROL_DISABLE and RTS_CONTROL_DISABLE: both lines drop
-    case fcCTS:
-        return Flags | fOutxCtsFlow | RTS_Handshake;
-    case fcDTR:
-        return Flags | fOutxDsrFlow | DTR_Handshake;
-    case fcSoftware:
-        return Flags | fOutX | fInX;
-    case fcDefault:
-        break;
-    }
-    return Flags;
 }
 
 // The COMSTAT hold flags as one word, bit 0 fCtsHold to bit 4 fXoffSent.
@@ -133,26 +91,9 @@ void TCustomComm::UpdateDataControlBlock() {
     DCB& Dcb = FDCB->Dcb;
     Dcb.DCBlength = sizeof(DCB);
     ::GetCommState(handle_of(FHandle), &Dcb); // fields not set below keep the driver's values
-    Dcb.BaudRate = Baudrate_Value[FBaudRate];
-    Dcb.Parity = static_cast<BYTE>(FParity);
-    Dcb.StopBits = static_cast<BYTE>(FStopbits);
-    Dcb.ByteSize = static_cast<BYTE>(4 + FDatabits);
-    Dcb.XonChar = FEventChars->XonChar();
-    Dcb.XoffChar = FEventChars->XoffChar();
-    Dcb.ErrorChar = FEventChars->ErrorChar();
-    Dcb.EofChar = FEventChars->EofChar();
-    Dcb.EvtChar = FEventChars->EvtChar();
-    Dcb.XonLim = static_cast<WORD>(FReadBufSize / 4);
-    Dcb.XoffLim = static_cast<WORD>(FReadBufSize / 4);
-    DWORD Flags = apply_flow_control(flags_of(Dcb), FFlowControl);
-    // The options have the last word over their bits, whatever the flow control did.
-    for (std::size_t Option = 0; Option < std::size(Option_Flag); ++Option) {
-        if (FOptions.Contains(static_cast<TCommOption>(Option)))
-            Flags |= Option_Flag[Option];
-        else
-            Flags &= ~Option_Flag[Option];
-    }
-    set_flags(Dcb, Flags);
+    Apply_Line_Settings(Dcb, {FBaudRate, FParity, FStopbits, FDatabits, FFlowControl, FOptions,
+                              FEventChars->XonChar(), FEventChars->XoffChar(), FEventChars->ErrorChar(),
+                              FEventChars->EofChar(), FEventChars->EvtChar(), FReadBufSize});
     if (!::SetCommState(handle_of(FHandle), &Dcb))
         raise_os_error("Error updating DataControlBlock", ::GetLastError());
 }
