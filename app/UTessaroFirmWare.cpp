@@ -4,6 +4,7 @@
 #include "UComon.h"
 #include "ULanguage.h"
 #include "button_pictures.h"
+#include "comm_int.h"
 #include "converter.h"
 #include "port_open_reason.h"
 #include "ui_seam.h"
@@ -19,6 +20,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -409,7 +411,14 @@ void TFTessaroFirmWare::Release_Worker() {
 void TFTessaroFirmWare::Connect_COM_Port() {
     Release_Worker();
     Do_init = true;
-    arm = std::make_shared<Tarm_SER>(true);
+    arm = std::make_shared<Tarm_SER>(true, [] {
+        // The port's line events are handed to the interface thread, as for any window's control.
+        auto Port = std::make_unique<TComm>();
+        Port->SetDispatcher([](std::function<void()> Call) {
+            QMetaObject::invokeMethod(qApp, std::move(Call), Qt::QueuedConnection);
+        });
+        return Port;
+    });
     const int Selected = CB_ComPort->currentIndex();
     arm->Com_Port =
         Selected >= 0 && Selected < static_cast<int>(FPorts.size()) ? FPorts[Selected].Path : std::string();
@@ -483,19 +492,24 @@ void TFTessaroFirmWare::Write_Data() {
     if (!Do_init || Refuse_When_Busy(Btn_WriteData)) return;
     const std::shared_ptr<Tarm_SER> Worker = arm;
     TCommand_Scope Scope(FCommand_Running);
-    const TGate Gate = Protection_Gate(*Worker, [] { QCoreApplication::processEvents(); });
+    const TProcessEvents Events = [] { QCoreApplication::processEvents(); };
+    const QString Write_Error = Btn_WriteData->text() + QStringLiteral(": ") + qt(Code_Error_Text);
+    const TGate Gate = Protection_Gate(*Worker, Events);
     if (Worker_Gone(Worker)) return;
-    if (Gate == TGate::Busy) {
-        L_Status->setText(Btn_WriteData->text() + QStringLiteral(": ") + qt(Code_Error_Text));
-        return;
-    }
     if (Gate == TGate::Refused) {
         Ui_Seam().Message(this, lang(leProtection), TBox_Icon::Error);
         return;
     }
-    // The write runs on after the return; its failure is not reported.
-    Write_Params(*Worker, static_cast<std::uint8_t>(CB_Baud_MBus->currentIndex()),
-                 static_cast<std::uint8_t>(CB_Par_MBus->currentIndex()));
+    // Without a judged protection word nothing is written: the converter did not answer.
+    if (Gate != TGate::Passed) {
+        L_Status->setText(Write_Error);
+        return;
+    }
+    const TCmdResult Written = Write_Params(*Worker, static_cast<std::uint8_t>(CB_Baud_MBus->currentIndex()),
+                                            static_cast<std::uint8_t>(CB_Par_MBus->currentIndex()), Events);
+    if (Worker_Gone(Worker)) return;
+    // A write that was not acknowledged is said, so it is never taken for a done one.
+    if (Written != TCmdResult::Done) L_Status->setText(Write_Error);
 }
 
 void TFTessaroFirmWare::Read_Data() {
@@ -522,10 +536,15 @@ void TFTessaroFirmWare::Read_Data() {
         Ui_Seam().Message(this, lang(leProtection), TBox_Icon::Error);
         return;
     }
+    // A converter that gave no valid protection word is not read on: its values would be guesses.
+    if (Gate == TGate::No_Answer) {
+        Ui_Seam().Message(this, lang(leRead_Data_Error), TBox_Icon::Error);
+        return;
+    }
     TLineParams Params;
-    const bool Read = Read_Params(*Worker, Params, Events);
+    const TCmdResult Read = Read_Params(*Worker, Params, Events);
     if (Lost()) return;
-    if (!Read) {
+    if (Read != TCmdResult::Done) {
         Ui_Seam().Message(this, lang(leRead_Data_Error), TBox_Icon::Error);
         return;
     }
@@ -565,12 +584,13 @@ void TFTessaroFirmWare::Update_Firmware() {
         L_Status->setText(interrupted_text(leWrite_Firmware_Error));
         return;
     }
-    if (Gate == TGate::Busy) {
-        L_Status->setText(lang(leWrite_Firmware_Error));
-        return;
-    }
     if (Gate == TGate::Refused) {
         Ui_Seam().Message(this, lang(leProtection), TBox_Icon::Error);
+        return;
+    }
+    // Busy, or no valid protection word: no firmware goes to a converter that was not judged.
+    if (Gate != TGate::Passed) {
+        L_Status->setText(lang(leWrite_Firmware_Error));
         return;
     }
 
@@ -581,16 +601,17 @@ void TFTessaroFirmWare::Update_Firmware() {
         return;
     }
     std::int32_t Dim = 0;
-    // An empty image would leave nothing to compare and end as "done": refuse it unsent.
-    const std::int32_t Started =
-        Image_Info.size() == 0 ? Req_Refused : Start_Firmware_Write(*Worker, Image, Dim);
-    if (Started != Req_Accepted) {
+    if (Start_Firmware_Write(*Worker, Image, Dim) != Req_Accepted) {
         L_Status->setText(lang(leWrite_Firmware_Error));
         return;
     }
     L_Status->setText(lang(leWrite_Firmware));
     if (!Wait_Transfer(Worker)) {
         L_Status->setText(interrupted_text(leWrite_Firmware_Error));
+        return;
+    }
+    if (Worker->TransferFailed()) {
+        L_Status->setText(lang(leWrite_Firmware_Error));
         return;
     }
     if (!CB_Firm_Read->isChecked()) {
@@ -608,6 +629,12 @@ void TFTessaroFirmWare::Update_Firmware() {
         L_Status->setText(interrupted_text(leRead_Firmware_Error));
         // The worker closes the half-written file when it ends; the file itself is ours to remove.
         Worker.reset();
+        std::error_code Ignored;
+        std::filesystem::remove(Readback, Ignored);
+        return;
+    }
+    if (Worker->TransferFailed()) {
+        L_Status->setText(lang(leRead_Firmware_Error));
         std::error_code Ignored;
         std::filesystem::remove(Readback, Ignored);
         return;

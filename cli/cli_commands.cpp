@@ -1,9 +1,9 @@
 #include "cli_commands.h"
 
-#include "comm_int.h"
 #include "converter.h"
 #include "exit_codes.h"
 #include "port_list.h"
+#include "port_open.h"
 
 #include <nlohmann/json.hpp>
 
@@ -96,10 +96,18 @@ int connect(const TCliOptions& Options, const TWorkerFactory& Make, TReport& Rep
     wait_for([&] { return Arm->InitDone() == 1; }, std::chrono::seconds(10));
     if (Cli_Interrupted) return Report.Fail(Exit_Interrupted, "interrupted", "interrupted");
     if (Arm->res_connessione() == 1) return Exit_Ok;
-    std::string Message = "cannot open " + Options.Port + " (" + *Path + "): " + Arm->Open_Error;
-    if (Is_Permission_Error(ECommError(Arm->Open_Error, Arm->Open_Error_Code)))
-        Message += "\nYour user needs access to the serial device: on Debian add it to the group 'dialout' "
-                   "(sudo adduser $USER dialout) and log in again.";
+    const TPortOpenError Why = Describe_Port_Open_Error(*Path, Arm->Open_Error_Code);
+    static const char* const Fault_Names[] = {"other", "in-use", "no-device", "not-serial", "access-denied"};
+    Report.Data["port_fault"] = Fault_Names[static_cast<int>(Why.Kind)];
+    if (Why.Holder.Pid != 0) Report.Data["holder"] = {{"pid", Why.Holder.Pid}, {"name", Why.Holder.Name}};
+    // The component's own words, for whoever needs the detail; its message ends in a blank.
+    std::string Port_Message = Arm->Open_Error;
+    while (!Port_Message.empty() && Port_Message.back() == ' ')
+        Port_Message.pop_back();
+    Report.Data["port_message"] = Port_Message;
+    Report.Data["port_code"] = Arm->Open_Error_Code;
+    std::string Message = "cannot open " + Options.Port + " (" + *Path + "): " + Why.Text;
+    if (Options.Verbose) Message += "\nthe serial port reported: " + Port_Message;
     return Report.Fail(Exit_Port, "port", Message);
 }
 
@@ -107,28 +115,52 @@ int link_lost(TReport& Report) {
     return Report.Fail(Exit_Link_Lost, "link-lost", "the serial device went away (unplugged?)");
 }
 
+int busy(TReport& Report) {
+    return Report.Fail(Exit_Busy, "busy", "the link is busy with another request; nothing was sent");
+}
+
 int pass_gate(const TCliOptions& Options, Tarm_SER& Arm, TReport& Report) {
     const TGate Gate = Protection_Gate(Arm);
     if (Arm.LinkLost()) return link_lost(Report);
-    if (Gate == TGate::Refused)
-        return Report.Fail(Exit_Protection, "protection",
-                           "the converter's protection word " +
-                               hex_word(static_cast<std::uint32_t>(Arm.Protection)) +
-                               " does not admit the configurator");
-    if (Arm.fErrorLastCommand.load() != 0)
+    switch (Gate) {
+    case TGate::Passed:
+        return Exit_Ok;
+    case TGate::Busy:
+        return busy(Report);
+    case TGate::No_Answer:
         return Report.Fail(Exit_Read_Failed, "no-answer",
-                           "the converter on " + Options.Port + " did not answer");
-    return Exit_Ok;
+                           "the converter on " + Options.Port +
+                               " gave no valid answer to the protection read");
+    case TGate::Refused:
+        break;
+    }
+    return Report.Fail(Exit_Protection, "protection",
+                       "the converter's protection word " +
+                           hex_word(static_cast<std::uint32_t>(Arm.Protection)) +
+                           " does not admit the configurator");
 }
 
+// The steps of an update, each with what an interruption or an early end leaves behind.
+struct TStep {
+    const char* Progress;    // label of the progress display
+    const char* Interrupted; // message when the user stops it
+};
+constexpr TStep Write_Step = {"Writing",
+                              "interrupted during the firmware write; the converter holds a partial "
+                              "image and needs a new update"};
+constexpr TStep Readback_Step = {"Reading back",
+                                 "interrupted during the read-back; the firmware had been written "
+                                 "in full, but it was not verified"};
+
 // Follows a block transfer to its end, showing its progress.
-int follow_transfer(const TCliOptions& Options, Tarm_SER& Arm, TReport& Report, const char* What) {
+int follow_transfer(const TCliOptions& Options, Tarm_SER& Arm, TReport& Report, const TStep& Step) {
+    const char* What = Step.Progress;
     int Shown = -1;
     std::uint32_t Last_Address = Arm.indice_memoria.load();
     auto Last_Move = Steady::now();
     for (;;) {
         const bool Done = Arm.stato.load(std::memory_order_acquire) == St_Idle;
-        const int Position = Done && !Arm.LinkLost() ? 100 : Transfer_Position(Arm);
+        const int Position = Done && Arm.TransferFailed() == 0 ? 100 : Transfer_Position(Arm);
         if (Options.Progress_Bar) {
             if (Position != Shown) {
                 const int Filled = Position * 30 / 100;
@@ -144,8 +176,7 @@ int follow_transfer(const TCliOptions& Options, Tarm_SER& Arm, TReport& Report, 
         if (Done) break;
         if (Cli_Interrupted) {
             if (Options.Progress_Bar) Report.Progress() << '\n';
-            return Report.Fail(Exit_Interrupted, "interrupted",
-                               "interrupted; the converter holds a partial transfer");
+            return Report.Fail(Exit_Interrupted, "interrupted", Step.Interrupted);
         }
         const std::uint32_t Address = Arm.indice_memoria.load();
         if (Address != Last_Address) {
@@ -186,9 +217,19 @@ int Cli_Read(const TCliOptions& Options, const TWorkerFactory& Make, std::ostrea
     if (int Code = connect(Options, Make, Report, Arm)) return Code;
     if (int Code = pass_gate(Options, *Arm, Report)) return Code;
     TLineParams P;
-    if (!Read_Params(*Arm, P)) {
+    switch (Read_Params(*Arm, P)) {
+    case TCmdResult::Done:
+        break;
+    case TCmdResult::Busy:
+        return busy(Report);
+    case TCmdResult::Timed_Out:
         if (Arm->LinkLost()) return link_lost(Report);
-        return Report.Fail(Exit_Read_Failed, "read", "reading the converter's parameters failed");
+        return Report.Fail(Exit_Read_Failed, "read", "reading the converter's parameters did not complete");
+    case TCmdResult::Refused:
+    case TCmdResult::Failed:
+        if (Arm->LinkLost()) return link_lost(Report);
+        return Report.Fail(Exit_Read_Failed, "read",
+                           "reading the converter's parameters failed: no valid answer");
     }
     const std::string Texts[4] = {
         std::string(Serial_Baud_Text(P.Ser_Baud)), std::string(Parity_Text(P.Ser_Par)),
@@ -211,13 +252,20 @@ int Cli_Write(const TCliOptions& Options, const TWorkerFactory& Make, std::ostre
     std::unique_ptr<Tarm_SER> Arm;
     if (int Code = connect(Options, Make, Report, Arm)) return Code;
     if (int Code = pass_gate(Options, *Arm, Report)) return Code;
-    Write_Params(*Arm, static_cast<std::uint8_t>(Baud), static_cast<std::uint8_t>(Parity));
-    // The acknowledgement may take up to 11 s.
-    wait_for([&] { return Arm->stato.load(std::memory_order_acquire) == St_Idle; }, std::chrono::seconds(30));
-    if (Arm->LinkLost()) return link_lost(Report);
-    if (Arm->stato.load() != St_Idle || Arm->fErrorLastCommand.load() != 0)
+    switch (Write_Params(*Arm, static_cast<std::uint8_t>(Baud), static_cast<std::uint8_t>(Parity))) {
+    case TCmdResult::Done:
+        break;
+    case TCmdResult::Busy:
+        return busy(Report);
+    case TCmdResult::Refused:
+        return Report.Fail(Exit_Write_Failed, "write",
+                           "the link refused the parameter write; nothing was sent");
+    case TCmdResult::Timed_Out:
+    case TCmdResult::Failed:
+        if (Arm->LinkLost()) return link_lost(Report);
         return Report.Fail(Exit_Write_Failed, "write",
                            "the converter did not acknowledge the parameter write");
+    }
     Report.Data["mbus"] = {{"baud", Options.MBus_Baud}, {"parity", Options.MBus_Parity}};
     Report.Line("M-Bus parameters written: " + Options.MBus_Baud + " baud, parity " + Options.MBus_Parity);
     return Report.Done();
@@ -232,6 +280,8 @@ int Cli_Update(const TCliOptions& Options, const TWorkerFactory& Make, std::ostr
     const auto Size = fs::file_size(Options.Image, Error);
     if (Error)
         return Report.Fail(Exit_Image, "image", "firmware image \"" + Options.Image + "\" cannot be read");
+    if (Size == 0)
+        return Report.Fail(Exit_Image, "image", "firmware image \"" + Options.Image + "\" is empty");
     if (Size > Prg_Size)
         return Report.Fail(Exit_Image, "image",
                            "firmware image \"" + Options.Image + "\" is too large: " + std::to_string(Size) +
@@ -243,11 +293,18 @@ int Cli_Update(const TCliOptions& Options, const TWorkerFactory& Make, std::ostr
 
     std::int32_t Dim = 0;
     const std::int32_t Started = Start_Firmware_Write(*Arm, Options.Image, Dim);
+    if (Started == Req_Busy) return busy(Report);
     if (Started == Req_Refused)
-        return Report.Fail(Exit_Image, "image", "firmware image \"" + Options.Image + "\" is too large");
+        return Report.Fail(Exit_Image, "image",
+                           "firmware image \"" + Options.Image + "\" is empty or too large");
     if (Started != Req_Accepted)
         return Report.Fail(Exit_Image, "image", "firmware image \"" + Options.Image + "\" cannot be read");
-    if (int Code = follow_transfer(Options, *Arm, Report, "Writing")) return Code;
+    if (int Code = follow_transfer(Options, *Arm, Report, Write_Step)) return Code;
+    if (Arm->TransferFailed())
+        return Report.Fail(Exit_Image, "image",
+                           "reading the firmware image failed at byte " +
+                               std::to_string(Arm->indice_memoria.load() - Arm->indice_memoria_start.load()) +
+                               "; nothing more was sent, the converter holds a partial image");
     Report.Data["bytes"] = Dim;
     Report.Data["blocks"] = Arm->nciclo.load();
     Report.Data["repeats"] = Arm->fErrorLastCommand.load() != 0;
@@ -256,10 +313,15 @@ int Cli_Update(const TCliOptions& Options, const TWorkerFactory& Make, std::ostr
     if (!Options.Verify) return Report.Done();
 
     const std::string Readback = Readback_File_Name(Options.Image, std::chrono::system_clock::now());
-    if (Start_Firmware_Readback(*Arm, Readback, Dim) != Req_Accepted)
-        return Report.Fail(Exit_Verify_Failed, "verify",
+    const std::int32_t Read_Started = Start_Firmware_Readback(*Arm, Readback, Dim);
+    if (Read_Started == Req_Busy) return busy(Report);
+    if (Read_Started != Req_Accepted)
+        return Report.Fail(Exit_Readback_File, "readback-file",
                            "cannot create the read-back file \"" + Readback + "\"");
-    const int Code = follow_transfer(Options, *Arm, Report, "Reading back");
+    int Code = follow_transfer(Options, *Arm, Report, Readback_Step);
+    if (Code == Exit_Ok && Arm->TransferFailed())
+        Code = Report.Fail(Exit_Readback_File, "readback-file",
+                           "cannot write the read-back file \"" + Readback + "\"");
     if (Code) {
         Arm.reset(); // closes the file before it goes
         fs::remove(Readback, Error);

@@ -14,6 +14,7 @@ struct TCliOptions {
     std::string Port;      // "COMn" or a device path
     std::string Ports_Dir; // the PORTS folder that pins COMn names
     bool Json = false;
+    bool Verbose = false; // also print the port component's own message and code
     // read / write
     std::string MBus_Baud;   // a text of the M-Bus baud-rate table
     std::string MBus_Parity; // a text of the parity table

@@ -25,16 +25,19 @@ std::vector<std::string> texts(const auto& Table) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App App{
-        "Reads and writes the line parameters of an SW40815 M-Bus / RS232 converter and updates its "
-        "firmware.\n\nExit status: 0 success, 2 usage error, 3 port cannot be opened, 4 protection refused, "
-        "5 read failed or converter not answering, 6 write not acknowledged, 7 image missing or too large, "
-        "8 verification failed, 9 link lost, 130 interrupted.",
-        "sw40815-cli"};
+    std::string Description =
+        "Reads and writes the line parameters of an SW40815 M-Bus / RS232 converter and "
+        "updates its firmware.\n\nExit status:";
+    for (const auto& Meaning : Exit_Meanings)
+        Description += (Meaning.Code == Exit_Ok ? " " : ", ") + std::to_string(Meaning.Code) + " " +
+                       std::string(Meaning.Text);
+    Description += ".";
+    CLI::App App{Description, "sw40815-cli"};
     TCliOptions Options;
     Options.Ports_Dir = (std::filesystem::path(Program_Folder()) / "PORTS").string();
     App.add_option("--port,-p", Options.Port, "COMn name (see 'ports') or device path");
     App.add_flag("--json", Options.Json, "print one JSON object instead of text");
+    App.add_flag("--verbose,-v", Options.Verbose, "also print the serial port's own error message and code");
     App.add_option("--ports-dir", Options.Ports_Dir, "folder of COMn links that pin port names")
         ->capture_default_str();
     App.require_subcommand(1);

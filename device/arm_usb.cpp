@@ -20,7 +20,9 @@ Tarm_SER::Tarm_SER(bool CreateSuspended)
 
 Tarm_SER::Tarm_SER(bool CreateSuspended, TPortFactory Factory, TLinkClock& Clock)
     : FFactory(std::move(Factory)), FClock(Clock) {
-    if (!CreateSuspended) Start();
+    if (CreateSuspended) return;
+    FCreated_Running = true;
+    Start();
 }
 
 Tarm_SER::~Tarm_SER() {
@@ -29,6 +31,7 @@ Tarm_SER::~Tarm_SER() {
         FTerminated.store(true, std::memory_order_release);
     }
     FWake.notify_all();
+    Com_Port.Wake();
     if (FThread.joinable()) FThread.join();
     // A transfer abandoned by the stop leaves its file open; it is ours to close.
     if (FileHandle) {
@@ -63,12 +66,20 @@ void Tarm_SER::Execute() {
 
 void Tarm_SER::init_SER() {
     FClock.Sleep_ms(200);
+    // A worker started by Start() finds the name stored before it; one created running has to
+    // wait for the creator, who can only store the name once the constructor has returned.
+    const std::string Port_Name =
+        FCreated_Running ? Com_Port.Wait_Stored([this] { return Terminated(); }) : Com_Port.Get();
+    if (Terminated()) {
+        fInitDone.store(1, std::memory_order_release);
+        return;
+    }
     try {
         Comm1 = FFactory();
         if (Comm1) {
             Comm1->SetBaudRate(br115200);
             Comm1->SetDatabits(da8);
-            Comm1->SetDeviceName(Com_Port);
+            Comm1->SetDeviceName(Port_Name);
             Comm1->SetFlowControl(fcNone);
             Comm1->SetParity(paNone);
             Comm1->SetStopbits(sb10);
@@ -93,10 +104,9 @@ void Tarm_SER::deinit_SER() {
     }
 }
 
-void Tarm_SER::Post(std::int32_t State) {
+void Tarm_SER::Post(std::unique_lock<std::mutex>& Lock, std::int32_t State) {
     stato.store(State, std::memory_order_release);
-    // Taking the lock orders the store before the worker's check, so the wake-up is not lost.
-    { std::lock_guard<std::mutex> Lock(FWakeMutex); }
+    Lock.unlock();
     FWake.notify_one();
 }
 
@@ -104,13 +114,14 @@ void Tarm_SER::Post(std::int32_t State) {
 
 std::int32_t Tarm_SER::Accept_Item_Read(std::uint32_t Address) {
     if (stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
+    std::unique_lock<std::mutex> Lock(FWakeMutex);
     fErrorLastCommand.store(0, std::memory_order_relaxed);
     fReceiveAnswer.store(0, std::memory_order_relaxed);
     tipo_memoria = 0;
     indice_memoria_start = Address;
     indice_memoria = Address;
     nciclo = 0;
-    Post(St_Read_Item);
+    Post(Lock, St_Read_Item);
     return Req_Accepted;
 }
 
@@ -128,19 +139,32 @@ std::int32_t Tarm_SER::Write_Internal_Data(std::int32_t NByte, std::int32_t offs
     if (stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
     if ((Type_data != 0 && Type_data != 1) || NByte < 1 || NByte > static_cast<std::int32_t>(Block_Size))
         return Req_Refused;
-    tipo_memoria = 0;
+    // The bytes must stay inside the item's area; a negative offset would reach the program
+    // region, and an address past 24 bits would be cut short by the frame.
     const std::uint32_t Base = Type_data == 0 ? Addr_Internal_Data : Addr_Data;
-    indice_memoria_start = Base + static_cast<std::uint32_t>(offset);
+    const std::uint32_t Last = Type_data == 0 ? Addr_Internal_End : Addr_Data_End;
+    const long long First_Byte = static_cast<long long>(Base) + offset;
+    const long long Last_Byte = First_Byte + NByte - 1;
+    if (offset < 0 || Last_Byte > static_cast<long long>(Last) || Last_Byte > Max_Frame_Address)
+        return Req_Refused;
+    std::unique_lock<std::mutex> Lock(FWakeMutex);
+    fErrorLastCommand.store(0, std::memory_order_relaxed);
+    fReceiveAnswer.store(0, std::memory_order_relaxed);
+    tipo_memoria = 0;
+    indice_memoria_start = static_cast<std::uint32_t>(First_Byte);
     Type_request = Type_data;
     indice_memoria = indice_memoria_start.load();
     N_PP = NByte;
     nciclo = 0;
-    Post(St_Write_Item);
+    Post(Lock, St_Write_Item);
     return Req_Accepted;
 }
 
 std::int32_t Tarm_SER::Write_Protection(std::uint32_t DW) {
     if (stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
+    std::unique_lock<std::mutex> Lock(FWakeMutex);
+    fErrorLastCommand.store(0, std::memory_order_relaxed);
+    fReceiveAnswer.store(0, std::memory_order_relaxed);
     tipo_memoria = 1;
     indice_memoria_start = Addr_Internal_Data;
     indice_memoria = Addr_Internal_Data;
@@ -149,7 +173,7 @@ std::int32_t Tarm_SER::Write_Protection(std::uint32_t DW) {
     N_PP = 4;
     Type_request = 0;
     nciclo = 0;
-    Post(St_Write_Item);
+    Post(Lock, St_Write_Item);
     return Req_Accepted;
 }
 
@@ -165,22 +189,26 @@ std::int32_t Tarm_SER::write_mem_prg(std::uint8_t section, std::int32_t& Dim) {
     }
     const std::uint32_t Start = section == 0 ? Addr_Prg_Start : indice_memoria_start.load();
     // Every block must land inside the program region; the next block up is the parameter block.
+    // An empty image would write nothing and then pass any comparison: it is no firmware.
     const unsigned long long Blocks_End =
         Start + (static_cast<unsigned long long>(Size) + Block_Size - 1) / Block_Size * Block_Size;
-    if (Size > 0 && (Start < Addr_Prg_Start || Blocks_End > Addr_Prg_End + 1ULL)) {
+    if (Size == 0 || Start < Addr_Prg_Start || Blocks_End > Addr_Prg_End + 1ULL) {
         std::fclose(F);
         return Req_Refused;
     }
+    std::unique_lock<std::mutex> Lock(FWakeMutex);
     fErrorLastCommand.store(0, std::memory_order_relaxed);
+    fTransferFailed.store(0, std::memory_order_relaxed);
     tipo_memoria = 0;
     indice_memoria_start = Start;
     indice_memoria = Start;
     Dim = static_cast<std::int32_t>(Size);
     indice_memoria_end = Start + static_cast<std::uint32_t>(Size) - 1;
     FileHandle = F;
+    FFile_Left = Size;
     Prev_Write_Error = 0;
     nciclo = 0;
-    Post(St_Write_Mem);
+    Post(Lock, St_Write_Mem);
     return Req_Accepted;
 }
 
@@ -188,7 +216,9 @@ std::int32_t Tarm_SER::read_mem_prg(std::uint8_t section, std::int32_t Dim) {
     if (stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
     std::FILE* F = std::fopen(filename.c_str(), "wb");
     if (!F) return Req_File_Error;
+    std::unique_lock<std::mutex> Lock(FWakeMutex);
     fErrorLastCommand.store(0, std::memory_order_relaxed);
+    fTransferFailed.store(0, std::memory_order_relaxed);
     tipo_memoria = 0;
     if (section == 0) {
         indice_memoria_start = Addr_Prg_Start;
@@ -197,7 +227,7 @@ std::int32_t Tarm_SER::read_mem_prg(std::uint8_t section, std::int32_t Dim) {
     indice_memoria = indice_memoria_start.load();
     FileHandle = F;
     nciclo = 0;
-    Post(St_Read_Mem);
+    Post(Lock, St_Read_Mem);
     return Req_Accepted;
 }
 
@@ -211,10 +241,26 @@ bool Tarm_SER::Block_End() {
 
 void Tarm_SER::End_Transfer() {
     if (FileHandle) {
-        if (std::fclose(FileHandle) != 0) fErrorLastCommand.store(1, std::memory_order_relaxed);
+        // A read-back whose last bytes cannot reach the disk is not complete.
+        if (std::fclose(FileHandle) != 0) {
+            fErrorLastCommand.store(1, std::memory_order_relaxed);
+            fTransferFailed.store(1, std::memory_order_relaxed);
+        }
         FileHandle = nullptr;
     }
     stato.store(St_Idle, std::memory_order_release);
+}
+
+void Tarm_SER::Fail_Transfer() {
+    fErrorLastCommand.store(1, std::memory_order_relaxed);
+    fTransferFailed.store(1, std::memory_order_relaxed);
+    End_Transfer();
+}
+
+void Tarm_SER::Complete_Item() {
+    std::lock_guard<std::mutex> Lock(FWakeMutex);
+    stato.store(St_Idle, std::memory_order_release);
+    fReceiveAnswer.store(1, std::memory_order_release);
 }
 
 void Tarm_SER::St_Read_Mem_Block() {
@@ -223,8 +269,7 @@ void Tarm_SER::St_Read_Mem_Block() {
     const bool Good = receive_read_answer();
     if (Terminated()) return; // abandoned where it stands
     if (FLinkDown) {
-        fErrorLastCommand.store(1, std::memory_order_relaxed);
-        End_Transfer();
+        Fail_Transfer();
         return;
     }
     if (!Good) {
@@ -232,8 +277,10 @@ void Tarm_SER::St_Read_Mem_Block() {
         FClock.Sleep_ms(Poll_ms);
         return;
     }
-    if (std::fwrite(buf_rd, 1, buf_count, FileHandle) != buf_count)
-        fErrorLastCommand.store(1, std::memory_order_relaxed);
+    if (std::fwrite(buf_rd, 1, buf_count, FileHandle) != buf_count) {
+        Fail_Transfer();
+        return;
+    }
     ++nciclo;
     indice_memoria += Block_Size;
     Block_End();
@@ -242,17 +289,22 @@ void Tarm_SER::St_Read_Mem_Block() {
 void Tarm_SER::St_Write_Mem_Block() {
     if (Block_End()) return;
     if (Prev_Write_Error != 1) {
-        // A short last block goes out filled up with zero bytes.
+        // A short last block goes out filled up with zero bytes; a short read anywhere else is a
+        // file that changed or failed under us, and nothing of it may go out as firmware.
         std::memset(buf_rd, 0, Block_Size);
-        (void)std::fread(buf_rd, 1, Block_Size, FileHandle);
+        const auto Expected = static_cast<std::size_t>(std::min<std::int64_t>(FFile_Left, Block_Size));
+        if (std::fread(buf_rd, 1, Expected, FileHandle) != Expected || std::ferror(FileHandle)) {
+            Fail_Transfer();
+            return;
+        }
+        FFile_Left -= static_cast<std::int64_t>(Expected);
     }
     Prev_Write_Error = 0;
     send_write_frame(static_cast<std::uint8_t>(tipo_memoria), indice_memoria, Req_Write, Block_Size);
     const bool Acked = wait_write_ack();
     if (Terminated()) return;
     if (FLinkDown) {
-        fErrorLastCommand.store(1, std::memory_order_relaxed);
-        End_Transfer();
+        Fail_Transfer();
         return;
     }
     if (Acked) {
@@ -280,8 +332,7 @@ void Tarm_SER::St_Read_Item_Serve() {
         std::memcpy(MacAdd, buf_rd, sizeof MacAdd);
     else if (Address == Addr_Data)
         std::memcpy(Read_Dati, buf_rd, 5);
-    stato.store(St_Idle, std::memory_order_release);
-    fReceiveAnswer.store(1, std::memory_order_release);
+    Complete_Item();
 }
 
 void Tarm_SER::St_Write_Item_Serve() {
@@ -293,8 +344,7 @@ void Tarm_SER::St_Write_Item_Serve() {
                      Type_request == 1 ? Req_Write : Req_Write_Internal, static_cast<std::uint32_t>(N_PP));
     // A single write is never repeated.
     if (!wait_write_ack()) fErrorLastCommand.store(1, std::memory_order_relaxed);
-    stato.store(St_Idle, std::memory_order_release);
-    fReceiveAnswer.store(1, std::memory_order_release);
+    Complete_Item();
 }
 
 // ---- frame routines (worker thread) ----
@@ -326,6 +376,7 @@ void Tarm_SER::send_read_request(std::uint8_t Mem_Type, std::uint32_t Address, s
     if (!Port_Usable()) return;
     char Request[Read_Request_Len];
     const std::size_t N = Build_Read_Request(Request, Mem_Type, Address, Code, Count);
+    Let_Late_Answer_Pass();
     try {
         Comm1->PurgeOut();
         Comm1->PurgeIn();
@@ -340,6 +391,7 @@ void Tarm_SER::send_write_frame(std::uint8_t Mem_Type, std::uint32_t Address, st
                                 std::uint32_t Count) {
     if (!Port_Usable()) return;
     const std::size_t N = Build_Write_Frame(Buff_Ser, Mem_Type, Address, Code, buf_rd, Count);
+    Let_Late_Answer_Pass();
     try {
         Comm1->PurgeOut();
         Comm1->PurgeIn();
@@ -349,12 +401,31 @@ void Tarm_SER::send_write_frame(std::uint8_t Mem_Type, std::uint32_t Address, st
     }
 }
 
+void Tarm_SER::Note_Failed_Exchange() {
+    if (FLinkDown) return;
+    FGrace_Due = true;
+    FFailed_At = FClock.Now_ms();
+}
+
+// A slow converter stays silent until its late answer comes, so waiting for quiet would not
+// catch it: the grace runs from the failure, and the purge that follows takes what came in it.
+void Tarm_SER::Let_Late_Answer_Pass() {
+    if (!FGrace_Due) return;
+    FGrace_Due = false;
+    for (;;) {
+        const std::int64_t Left = FFailed_At + Late_Answer_Grace_ms - FClock.Now_ms();
+        if (Left <= 0 || Exchange_Failed()) return;
+        FClock.Sleep_ms(static_cast<std::int32_t>(std::min<std::int64_t>(Left, Poll_ms)));
+    }
+}
+
 bool Tarm_SER::wait_write_ack() {
     std::int32_t Silent = 0;
     std::int32_t Last = 0;
+    bool Result = false;
     while (!Exchange_Failed()) {
         const std::int32_t N = Waiting();
-        if (N < 0) return false;
+        if (N < 0) break;
         if (N == 0) {
             ++Silent;
             // Wakes as soon as the first character arrives instead of at the end of the step.
@@ -362,7 +433,7 @@ bool Tarm_SER::wait_write_ack() {
                 Comm1->WaitForInput(Poll_ms);
             } catch (const ECommError&) {
                 Lose_Link();
-                return false;
+                break;
             }
         } else if (N != Last) {
             Last = N;
@@ -377,38 +448,50 @@ bool Tarm_SER::wait_write_ack() {
             } catch (const ECommError&) {
                 Lose_Link();
             }
-            return Got > 0 && Is_Write_Ack(Ack, static_cast<std::size_t>(Got));
+            Result = Got > 0 && Is_Write_Ack(Ack, static_cast<std::size_t>(Got));
+            break;
         }
-        if (Silent >= Ack_Silent_Polls) return false;
+        if (Silent >= Ack_Silent_Polls) break;
     }
-    return false;
+    if (!Result) Note_Failed_Exchange();
+    return Result;
 }
 
 bool Tarm_SER::receive_read_answer() {
     std::memset(buf_rd, 0, Block_Size);
     buf_count = 0;
     bool Result = false;
-    std::int32_t Idle = 0;
+    // What has arrived is taken out as it comes, so the wait below wakes on the next character
+    // and the answer is judged the moment its 258th character is there.
+    char Answer[Answer_Buffer];
+    std::size_t Have = 0;
+    const std::int64_t Deadline = FClock.Now_ms() + Read_Answer_Timeout_ms;
     while (!Exchange_Failed()) {
         const std::int32_t N = Waiting();
-        if (N < 0) return false;
-        if (N >= static_cast<std::int32_t>(Read_Answer_Len)) {
-            char Answer[Answer_Buffer];
+        if (N < 0) break;
+        if (N > 0) {
             std::int32_t Got = -1;
             try {
-                Got = Comm1->Read(Answer, std::min<std::int32_t>(N, Answer_Buffer));
+                Got = Comm1->Read(Answer + Have,
+                                  std::min<std::int32_t>(N, static_cast<std::int32_t>(Answer_Buffer - Have)));
             } catch (const ECommError&) {
                 Lose_Link();
-                return false;
+                break;
             }
-            if (Got >= static_cast<std::int32_t>(Read_Answer_Len))
-                Result = Decode_Read_Answer(Answer, static_cast<std::size_t>(Got), buf_rd, buf_count);
+            if (Got > 0) Have += static_cast<std::size_t>(Got);
+            if (Have >= Read_Answer_Len) {
+                Result = Decode_Read_Answer(Answer, Have, buf_rd, buf_count);
+                break;
+            }
+        }
+        const std::int64_t Left = Deadline - FClock.Now_ms();
+        if (Left <= 0) break;
+        try {
+            Comm1->WaitForInput(static_cast<std::int32_t>(std::min<std::int64_t>(Left, Poll_ms)));
+        } catch (const ECommError&) {
+            Lose_Link();
             break;
         }
-        // Empty or still arriving: both count towards the time-out.
-        ++Idle;
-        FClock.Sleep_ms(Poll_ms);
-        if (Idle >= Read_Answer_Polls) break;
     }
     // Whatever else came is not part of this answer.
     const std::int32_t Rest = FLinkDown ? 0 : Waiting();
@@ -420,5 +503,6 @@ bool Tarm_SER::receive_read_answer() {
             Lose_Link();
         }
     }
+    if (!Result) Note_Failed_Exchange();
     return Result;
 }

@@ -4,7 +4,10 @@
 //
 // Hand-over between the owner's thread and the worker: a request operation stores its
 // parameters and then `stato` (release); the worker stores its results, then `stato` := 0 and,
-// for a single item, `fReceiveAnswer` := 1 (release). Readers acquire those two first.
+// for a single item, `fReceiveAnswer` := 1 (release). Readers acquire those two first. The
+// worker's two completion stores and a request operation's acceptance exclude each other, so an
+// owner that places its next request as soon as `stato` reads 0 never has that request's cleared
+// `fReceiveAnswer` raised again by the end of the previous one.
 
 #include "link_clock.h"
 #include "memory_map.h"
@@ -33,11 +36,46 @@ inline constexpr std::int32_t Req_Busy = -1;
 inline constexpr std::int32_t Req_File_Error = -2;
 inline constexpr std::int32_t Req_Refused = -3; // arguments out of range, or an image too large
 
+// A text that the creator may store while the worker thread reads it.
+class TSharedText {
+public:
+    TSharedText& operator=(std::string Value) {
+        {
+            std::lock_guard<std::mutex> Lock(FMutex);
+            FValue = std::move(Value);
+            FStored = true;
+        }
+        FCond.notify_all();
+        return *this;
+    }
+    std::string Get() const {
+        std::lock_guard<std::mutex> Lock(FMutex);
+        return FValue;
+    }
+    // Waits until a value has been stored or Stop holds; Stop's changes must be followed by Wake.
+    template <class F> std::string Wait_Stored(F Stop) {
+        std::unique_lock<std::mutex> Lock(FMutex);
+        FCond.wait(Lock, [&] { return FStored || Stop(); });
+        return FValue;
+    }
+    void Wake() {
+        { std::lock_guard<std::mutex> Lock(FMutex); }
+        FCond.notify_all();
+    }
+
+private:
+    mutable std::mutex FMutex;
+    std::condition_variable FCond;
+    std::string FValue;
+    bool FStored = false;
+};
+
 class Tarm_SER {
 public:
     using TPortFactory = std::function<std::unique_ptr<TSerialPort>()>;
 
-    // The worker on the serial port component.
+    // The worker on the serial port component. Created running, the worker waits after its
+    // start-up pause until the creator has stored Com_Port, and opens that port.
     explicit Tarm_SER(bool CreateSuspended);
     // The worker on any port the factory makes, sleeping through Clock (which must outlive it).
     Tarm_SER(bool CreateSuspended, TPortFactory Factory, TLinkClock& Clock = System_Clock());
@@ -49,7 +87,11 @@ public:
     // Starts a worker created suspended; does nothing once started.
     void Start();
 
-    // Request operations: 1 accepted, -1 busy, -2 file error, -3 refused.
+    // Request operations: 1 accepted, -1 busy, -2 file error, -3 refused. Every accepted single
+    // item, write or read, clears fErrorLastCommand and fReceiveAnswer, so its completion can be
+    // awaited on fReceiveAnswer. write_mem_prg refuses an empty image and one whose blocks would
+    // leave the program region; Write_Internal_Data refuses bytes that would leave the item's
+    // area (the parameter block's page, or the internal data area).
     std::int32_t read_protection();
     std::int32_t read_MACAddress();
     std::int32_t read_Data();
@@ -68,6 +110,10 @@ public:
     // 1 once the port reported that the device itself has gone (unplugged adapter, closed
     // terminal): every request since then has failed at once.
     std::uint8_t LinkLost() const { return fLinkLost.load(std::memory_order_acquire); }
+    // 1 when the last block transfer ended before its last block: the link was lost, the image
+    // could not be read in full, or the read-back file could not be written. Nothing more was
+    // sent after the failure.
+    std::uint8_t TransferFailed() const { return fTransferFailed.load(std::memory_order_acquire); }
 
     std::atomic<std::int32_t> stato{St_Idle};
     std::atomic<std::int32_t> nciclo{0};
@@ -77,7 +123,7 @@ public:
     std::uint8_t Read_Dati[4096] = {};
     std::uint8_t buf_rd[129] = {};
     std::uint8_t buf_count = 0;
-    std::string Com_Port;
+    TSharedText Com_Port;
     std::int32_t Type_request = 0;
     std::atomic<std::uint32_t> indice_memoria{0};
     std::atomic<std::uint32_t> indice_memoria_start{0};
@@ -87,6 +133,7 @@ public:
     std::atomic<std::uint8_t> fErrorLastCommand{0};
     std::atomic<std::uint8_t> fReceiveAnswer{0};
     std::atomic<std::uint8_t> fLinkLost{0};
+    std::atomic<std::uint8_t> fTransferFailed{0};
     std::int32_t Prev_Write_Error = 0;
 
 protected:
@@ -96,10 +143,12 @@ private:
     void init_SER();
     void deinit_SER();
     bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
-    void Post(std::int32_t State);
+    void Post(std::unique_lock<std::mutex>& Lock, std::int32_t State);
     std::int32_t Accept_Item_Read(std::uint32_t Address);
+    void Complete_Item();
     bool Block_End();
     void End_Transfer();
+    void Fail_Transfer();
     void St_Read_Mem_Block();
     void St_Write_Mem_Block();
     void St_Read_Item_Serve();
@@ -116,6 +165,8 @@ private:
     void Lose_Link();
     bool Port_Usable();
     bool Exchange_Failed() const { return FLinkDown || Terminated(); }
+    void Note_Failed_Exchange();
+    void Let_Late_Answer_Pass();
 
     std::atomic<std::int32_t> res_connessione_{0};
     std::atomic<std::uint8_t> fInitDone{0};
@@ -127,8 +178,13 @@ private:
 
     TPortFactory FFactory;
     TLinkClock& FClock;
-    bool FLinkDown = false; // worker thread only; published through fLinkLost
+    bool FCreated_Running = false;
+    bool FLinkDown = false;  // worker thread only; published through fLinkLost
+    bool FGrace_Due = false; // worker thread only: the last exchange failed at FFailed_At
+    std::int64_t FFailed_At = 0;
+    std::int64_t FFile_Left = 0; // bytes of the image not yet read
     std::atomic<bool> FTerminated{false};
+    // Guards the idle wait and the hand-over of completion and acceptance.
     std::mutex FWakeMutex;
     std::condition_variable FWake;
     std::thread FThread;

@@ -1,5 +1,7 @@
 #include "converter.h"
 
+#include "frames.h"
+
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -15,6 +17,24 @@ std::string_view text_of(const std::array<std::string_view, N>& Table, std::uint
 }
 
 constexpr int Answer_Wait_Polls = 200;
+// A write is acknowledged within the acknowledgement time-out; a late answer's grace may come first.
+constexpr int Write_Wait_Polls = Ack_Silent_Polls + (Late_Answer_Grace_ms + 1000) / 10;
+
+bool wait_for_answer(Tarm_SER& Arm, int Polls, const TProcessEvents& Events, TLinkClock& Clock) {
+    for (int Pauses = 0;; ++Pauses) {
+        if (Arm.fReceiveAnswer.load(std::memory_order_acquire) == 1) return true;
+        if (Pauses == Polls) return false;
+        Clock.Sleep_ms(10);
+        if (Events) Events();
+    }
+}
+
+TCmdResult item_result(std::int32_t Request, bool Answered, const Tarm_SER& Arm) {
+    if (Request == Req_Busy) return TCmdResult::Busy;
+    if (Request != Req_Accepted) return TCmdResult::Refused;
+    if (!Answered) return TCmdResult::Timed_Out;
+    return Arm.fErrorLastCommand.load(std::memory_order_acquire) != 0 ? TCmdResult::Failed : TCmdResult::Done;
+}
 
 } // namespace
 
@@ -29,39 +49,39 @@ std::string_view Parity_Text(std::uint8_t Code) {
 }
 
 bool Answer_Wait(Tarm_SER& Arm, const TProcessEvents& Events, TLinkClock& Clock) {
-    for (int Pauses = 0;; ++Pauses) {
-        if (Arm.fReceiveAnswer.load(std::memory_order_acquire) == 1) return true;
-        if (Pauses == Answer_Wait_Polls) return false;
-        Clock.Sleep_ms(10);
-        if (Events) Events();
-    }
+    return wait_for_answer(Arm, Answer_Wait_Polls, Events, Clock);
 }
 
 TGate Protection_Gate(Tarm_SER& Arm, const TProcessEvents& Events, TLinkClock& Clock) {
     // A busy worker would leave the word of an earlier read to be judged.
     if (Arm.read_protection() != Req_Accepted) return TGate::Busy;
-    Answer_Wait(Arm, Events, Clock);
+    if (!Answer_Wait(Arm, Events, Clock) || Arm.fErrorLastCommand.load(std::memory_order_acquire) != 0)
+        return TGate::No_Answer;
     const auto Word = static_cast<std::uint32_t>(Arm.Protection.load());
     return Word == 0 || Word == Protection_Code ? TGate::Passed : TGate::Refused;
 }
 
-bool Read_Params(Tarm_SER& Arm, TLineParams& Params, const TProcessEvents& Events, TLinkClock& Clock) {
-    if (Arm.read_Data() != Req_Accepted) return false;
-    Answer_Wait(Arm, Events, Clock);
-    if (Arm.fErrorLastCommand.load(std::memory_order_acquire) != 0) return false;
-    Params = {Arm.Read_Dati[0], Arm.Read_Dati[1], Arm.Read_Dati[2], Arm.Read_Dati[3]};
-    return true;
+TCmdResult Read_Params(Tarm_SER& Arm, TLineParams& Params, const TProcessEvents& Events, TLinkClock& Clock) {
+    const std::int32_t Request = Arm.read_Data();
+    const bool Answered = Request == Req_Accepted && Answer_Wait(Arm, Events, Clock);
+    const TCmdResult Result = item_result(Request, Answered, Arm);
+    if (Result == TCmdResult::Done)
+        Params = {Arm.Read_Dati[0], Arm.Read_Dati[1], Arm.Read_Dati[2], Arm.Read_Dati[3]};
+    return Result;
 }
 
-std::int32_t Write_Params(Tarm_SER& Arm, std::uint8_t MBus_Baud, std::uint8_t MBus_Par) {
+TCmdResult Write_Params(Tarm_SER& Arm, std::uint8_t MBus_Baud, std::uint8_t MBus_Par,
+                        const TProcessEvents& Events, TLinkClock& Clock) {
     // The worker reads Write_Data while it serves a request: leave it alone while busy.
-    if (Arm.stato.load(std::memory_order_acquire) != St_Idle) return Req_Busy;
+    if (Arm.stato.load(std::memory_order_acquire) != St_Idle) return TCmdResult::Busy;
     std::memset(Arm.Write_Data, 255, sizeof Arm.Write_Data);
     Arm.Write_Data[0] = Serial_Baud_Fixed;
     Arm.Write_Data[1] = Serial_Parity_Fixed;
     Arm.Write_Data[2] = MBus_Baud;
     Arm.Write_Data[3] = MBus_Par;
-    return Arm.Write_Internal_Data(4, 0, 1);
+    const std::int32_t Request = Arm.Write_Internal_Data(4, 0, 1);
+    const bool Answered = Request == Req_Accepted && wait_for_answer(Arm, Write_Wait_Polls, Events, Clock);
+    return item_result(Request, Answered, Arm);
 }
 
 std::string Firmware_Image_Path(const std::string& Path_Master) {

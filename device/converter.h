@@ -54,22 +54,34 @@ struct TLineParams {
 bool Answer_Wait(Tarm_SER& Arm, const TProcessEvents& Events = {}, TLinkClock& Clock = System_Clock());
 
 enum class TGate {
-    Passed,  // protection word 0 or Protection_Code
-    Refused, // any other protection word
-    Busy,    // the worker is serving another request: the command does not run
+    Passed,    // protection word 0 or Protection_Code
+    Refused,   // any other protection word
+    Busy,      // the worker is serving another request: the command does not run
+    No_Answer, // no valid answer (none, garbled, or the wait ran out): the word was not judged
 };
 
-// Reads the protection word and judges it. A read that got no answer leaves a word of 0 and
-// passes; callers that must know can look at Arm.fErrorLastCommand.
+// Reads the protection word and judges it. A word is judged only from a good answer: a garbled
+// answer is no refusal, and a silent converter is no pass. Whether a command goes on without a
+// judged word is the caller's choice.
 TGate Protection_Gate(Tarm_SER& Arm, const TProcessEvents& Events = {}, TLinkClock& Clock = System_Clock());
 
-// Reads the parameter block; false when the read failed (or the worker was busy).
-bool Read_Params(Tarm_SER& Arm, TLineParams& Params, const TProcessEvents& Events = {},
-                 TLinkClock& Clock = System_Clock());
+// How a single-item command ended.
+enum class TCmdResult {
+    Done,      // the converter answered or acknowledged
+    Busy,      // the worker is serving another request: nothing was sent
+    Refused,   // the worker refused the request's arguments: nothing was sent
+    Timed_Out, // the request did not complete within its wait; the worker still serves it
+    Failed,    // no valid answer, or no acknowledgement
+};
 
-// Places the write of the parameter block: the fixed serial side and the given M-Bus codes.
-// Returns the worker's result; the write runs on after the return.
-std::int32_t Write_Params(Tarm_SER& Arm, std::uint8_t MBus_Baud, std::uint8_t MBus_Par);
+// Reads the parameter block into Params; Params is left alone unless the result is Done.
+TCmdResult Read_Params(Tarm_SER& Arm, TLineParams& Params, const TProcessEvents& Events = {},
+                       TLinkClock& Clock = System_Clock());
+
+// Writes the parameter block, the fixed serial side and the given M-Bus codes, and waits (running
+// Events) until the converter has acknowledged it or the acknowledgement time-out has passed.
+TCmdResult Write_Params(Tarm_SER& Arm, std::uint8_t MBus_Baud, std::uint8_t MBus_Par,
+                        const TProcessEvents& Events = {}, TLinkClock& Clock = System_Clock());
 
 // ---- firmware update ----
 
@@ -86,7 +98,9 @@ std::string Readback_File_Name(const std::string& Image_Path, std::chrono::syste
 // Progress of the running block transfer in percent, 0 to 100.
 int Transfer_Position(const Tarm_SER& Arm);
 
-// Starts writing the image; Dim receives its size. Returns the worker's result.
+// Starts writing the image; Dim receives its size. Returns the worker's result: -3 for an
+// empty image or one larger than the program region, -2 when it cannot be opened. Once the
+// worker is idle again, Arm.TransferFailed() tells a transfer that ended early.
 std::int32_t Start_Firmware_Write(Tarm_SER& Arm, const std::string& Image_Path, std::int32_t& Dim);
 
 // Starts reading back as much of the program region as the image covers (the whole region for

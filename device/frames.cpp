@@ -77,7 +77,7 @@ bool Decode_Read_Answer(const char* Chars, std::size_t N, std::uint8_t* Bytes, s
     Count = static_cast<std::uint8_t>(K);
     const int C1 = digit_value(Chars[N - 2]);
     const int C2 = digit_value(Chars[N - 1]);
-    if (C1 < 0 || C2 < 0 || Overflow) return false;
+    if (C1 < 0 || C2 < 0 || Overflow || K != 128) return false;
     return static_cast<std::uint8_t>(C1 << 4 | C2) == Sum;
 }
 

@@ -10,6 +10,11 @@ public:
     void Sleep_ms(std::int32_t Milliseconds) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
     }
+    std::int64_t Now_ms() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 } // namespace

@@ -326,7 +326,7 @@ void TSimConverter::TImpl::Serve(const std::string& Text, TClock::time_point Now
             auto spacing = hits.Spaces ? TSimSpacing::spSpaces
                            : hits.CrLf ? TSimSpacing::spCrLf
                                        : TSimSpacing::spNone;
-            answer = Encode_Read_Answer(bytes, spacing, hits.Corrupt);
+            answer = Encode_Read_Answer(bytes, spacing, hits.Corrupt, hits.Noise);
         }
     }
     // Counted after the memory changed, so a test that waits on the count sees the change.

@@ -21,6 +21,7 @@ constexpr TFaultName fault_names[] = {
     {"corrupt", TSimFaultKind::fkCorrupt, TApplies::apReads, std::chrono::milliseconds(0)},
     {"spaces", TSimFaultKind::fkSpaces, TApplies::apReads, std::chrono::milliseconds(0)},
     {"crlf", TSimFaultKind::fkCrLf, TApplies::apReads, std::chrono::milliseconds(0)},
+    {"noise", TSimFaultKind::fkNoise, TApplies::apReads, std::chrono::milliseconds(0)},
     {"delay", TSimFaultKind::fkDelay, TApplies::apAll, std::chrono::milliseconds(1000)},
     {"silent", TSimFaultKind::fkSilent, TApplies::apAll, std::chrono::milliseconds(0)},
     {"hangup", TSimFaultKind::fkHangUp, TApplies::apAll, std::chrono::milliseconds(0)},
@@ -144,6 +145,9 @@ TSimFaultHits TSimFaultPicker::Pick(bool Write, std::uint32_t Kind_Number, std::
             break;
         case TSimFaultKind::fkCrLf:
             hits.CrLf = true;
+            break;
+        case TSimFaultKind::fkNoise:
+            hits.Noise = true;
             break;
         case TSimFaultKind::fkDelay:
             hits.Delay += fault.Pause;

@@ -16,6 +16,7 @@ enum class TSimFaultKind {
     fkCorrupt,  // reads: the answer carries the complement of its checksum
     fkSpaces,   // reads: the answer has a space after every 8 data digits
     fkCrLf,     // reads: the answer has CR LF after every 32 data digits (spaces wins if both hit)
+    fkNoise,    // reads: the digits of the answer's first zero byte arrive as two NULs
     fkDelay,    // any frame: the answer leaves Pause later
     fkSilent,   // any frame: ignored, neither executed nor answered
     fkHangUp    // any frame: the terminal is closed once the client has read the frame's answer
@@ -24,7 +25,7 @@ enum class TSimFaultKind {
 
 // One fault and the frames it hits. Frames are numbered from 1 in the order the simulator takes
 // them, counting only well-formed frames of the kind the fault applies to: reads for corrupt,
-// spaces and crlf, writes for drop-ack and split-ack, every frame for delay, silent and hangup.
+// spaces, crlf and noise, writes for drop-ack and split-ack, every frame for delay, silent and hangup.
 // So drop-ack@3 hits the third write and hangup@3 closes the terminal after the third frame.
 struct TSimFault {
     static constexpr std::uint32_t No_End = UINT32_MAX;
@@ -42,7 +43,7 @@ struct TSimFaultPlan {
 };
 
 // The command-line form KIND[=MS]@WHEN:
-//   KIND  drop-ack, split-ack, corrupt, spaces, crlf, delay, silent, hangup
+//   KIND  drop-ack, split-ack, corrupt, spaces, crlf, noise, delay, silent, hangup
 //   MS    the pause of delay (default 1000) or split-ack (default 50), in milliseconds
 //   WHEN  N (frame N), N-M (frames N to M), N- (frame N and all after), random:P (0 < P <= 1)
 // e.g. "drop-ack@3", "delay=2000@2-4", "silent@7-", "corrupt@random:0.1".
@@ -56,6 +57,7 @@ struct TSimFaultHits {
     bool Corrupt = false;
     bool Spaces = false;
     bool CrLf = false;
+    bool Noise = false;
     bool Silent = false;
     bool Hang_Up = false;
     std::chrono::milliseconds Delay{0};

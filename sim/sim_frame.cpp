@@ -86,12 +86,21 @@ std::optional<TSimRequest> Parse_Request(std::string_view Line) {
     return request;
 }
 
-std::string Encode_Read_Answer(std::span<const std::uint8_t> Bytes, TSimSpacing Spacing, bool Corrupt) {
+std::string Encode_Read_Answer(std::span<const std::uint8_t> Bytes, TSimSpacing Spacing, bool Corrupt,
+                               bool Noise) {
     std::string answer;
     answer.reserve(2 * Bytes.size() + 40);
+    std::size_t noisy = Bytes.size();
+    if (Noise) {
+        auto zero = std::find(Bytes.begin(), Bytes.end(), std::uint8_t{0});
+        noisy = zero == Bytes.end() ? 0 : static_cast<std::size_t>(zero - Bytes.begin());
+    }
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < Bytes.size(); ++i) {
-        append_byte(answer, Bytes[i]);
+        if (i == noisy)
+            answer.append(2, '\0');
+        else
+            append_byte(answer, Bytes[i]);
         sum ^= Bytes[i];
         if (Spacing == TSimSpacing::spSpaces && i % 4 == 3) answer += ' ';
         if (Spacing == TSimSpacing::spCrLf && i % 16 == 15) answer += "\r\n";

@@ -41,5 +41,8 @@ enum class TSimSpacing {
 };
 
 // The answer to a read request for the 128 Bytes given: their digits, then the two digits of their
-// exclusive-or, with no terminator. Corrupt sends the checksum's complement instead.
-std::string Encode_Read_Answer(std::span<const std::uint8_t> Bytes, TSimSpacing Spacing, bool Corrupt);
+// exclusive-or, with no terminator. Corrupt sends the checksum's complement instead. Noise sends
+// the two digits of the first zero byte (of the first byte when none is zero) as two NULs, the way
+// line noise can: the checksum still matches when that byte is zero, but one byte is missing.
+std::string Encode_Read_Answer(std::span<const std::uint8_t> Bytes, TSimSpacing Spacing, bool Corrupt,
+                               bool Noise = false);

@@ -11,11 +11,12 @@
 
 namespace {
 
-const char* const fault_help = "Inject a fault, KIND[=MS]@WHEN; may be given again.\n"
-                               "KIND: drop-ack, split-ack (MS apart, default 50), corrupt, spaces, crlf,\n"
-                               "delay (MS, default 1000), silent, hangup.\n"
-                               "WHEN: N, N-M, N- (N and after) or random:P. Frames count from 1: reads for\n"
-                               "corrupt/spaces/crlf, writes for drop-ack/split-ack, all frames otherwise.";
+const char* const fault_help =
+    "Inject a fault, KIND[=MS]@WHEN; may be given again.\n"
+    "KIND: drop-ack, split-ack (MS apart, default 50), corrupt, spaces, crlf, noise,\n"
+    "delay (MS, default 1000), silent, hangup.\n"
+    "WHEN: N, N-M, N- (N and after) or random:P. Frames count from 1: reads for\n"
+    "corrupt/spaces/crlf/noise, writes for drop-ack/split-ack, all frames otherwise.";
 
 bool save(const TSimConverter& Sim, const std::string& Path) {
     if (Path.empty() || Sim.Save_Memory(Path)) return true;

@@ -48,7 +48,7 @@ int main() {
     while (Arm.InitDone() == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (Arm.res_connessione() != 1) {
-        std::fprintf(stderr, "cannot open %s: %s\n", Arm.Com_Port.c_str(), Arm.Open_Error.c_str());
+        std::fprintf(stderr, "cannot open %s: %s\n", Arm.Com_Port.Get().c_str(), Arm.Open_Error.c_str());
         return 1;
     }
 
@@ -72,7 +72,7 @@ int main() {
     std::printf("write:     %7.2f ms a block, line time %5.2f ms, ratio %.2f (target 1.50)%s\n",
                 Write_ms / Write_Blocks, Write_Line, Write_ms / Write_Blocks / Write_Line,
                 Write_Repeats ? ", with repeated blocks" : "");
-    std::printf("read-back: %7.2f ms a block, line time %5.2f ms, ratio %.2f (target 1.30)%s\n",
+    std::printf("read-back: %7.2f ms a block, line time %5.2f ms, ratio %.2f (target 1.10)%s\n",
                 Read_ms / Read_Blocks, Read_Line, Read_ms / Read_Blocks / Read_Line,
                 Read_Repeats ? ", with repeated blocks" : "");
     std::printf("totals: write %.1f s, read-back %.1f s\n", Write_ms / 1000, Read_ms / 1000);

@@ -120,17 +120,38 @@ private slots:
         QCOMPARE(W.L_Status->text(), QStringLiteral(" "));
     }
 
-    void A_Silent_Converter_Fails_Read_Data_Only() {
+    void A_Silent_Converter_Fails_Every_Command() {
         TApp_Fixture F;
         TSimOptions Options;
         Options.Fault_Plan = plan("silent@1-");
         TFTessaroFirmWare& W = F.Connected_Window(Options);
+        F.Write_Image(F.Image_Bytes(300));
         QVERIFY(W.Connected());
         W.Btn_ReadData->click();
         QCOMPARE(F.Boxes.Boxes.size(), std::size_t(1));
         QCOMPARE(F.Boxes.Boxes[0].Text, entry(leRead_Data_Error));
+        QCOMPARE(values(W), QStringList(4, QStringLiteral(" ")));
+        // No judged protection word: nothing is written, and the status says so.
         W.Btn_WriteData->click();
         QCOMPARE(F.Boxes.Boxes.size(), std::size_t(1));
+        QVERIFY(W.L_Status->text().endsWith(QStringLiteral(": Error")));
+        W.Btn_UpdateFirm->click();
+        QCOMPARE(W.L_Status->text(), entry(leWrite_Firmware_Error));
+        QCOMPARE(F.Sim->Counters().Writes.load(), 0u);
+    }
+
+    void An_Unacknowledged_Write_Is_Reported() {
+        TApp_Fixture F;
+        TSimOptions Options;
+        Options.Fault_Plan = plan("drop-ack@1");
+        TFTessaroFirmWare& W = F.Connected_Window(Options);
+        W.Btn_WriteData->click();
+        QVERIFY(W.L_Status->text().endsWith(QStringLiteral(": Error")));
+        QVERIFY(F.Boxes.Boxes.empty());
+        // The next write is acknowledged and leaves the status alone.
+        W.L_Status->setText(QStringLiteral(" "));
+        W.Btn_WriteData->click();
+        QCOMPARE(W.L_Status->text(), QStringLiteral(" "));
     }
 
     void A_Failed_Read_Keeps_The_Values_Of_The_Good_One() {

@@ -28,7 +28,7 @@ private slots:
         QVERIFY(W.CB_ComPort->findText(QStringLiteral("COM9")) >= 0);
         QCOMPARE(W.CB_ComPort->currentIndex(), 0);
         QVERIFY(W.Connected());
-        QCOMPARE(QString::fromStdString(W.Worker()->Com_Port), Device);
+        QCOMPARE(QString::fromStdString(W.Worker()->Com_Port.Get()), Device);
     }
 
     void Connect_Reports_As_Soon_As_The_Port_Is_Open() {
@@ -45,12 +45,15 @@ private slots:
     void A_Failed_Connect_Says_Why_In_Its_Tooltip_data() {
         QTest::addColumn<QString>("Port");
         QTest::addColumn<QString>("Path_In_Tip");
-        QTest::newRow("not a serial device") << QStringLiteral("COM3") << QStringLiteral("plain-file");
-        QTest::newRow("no port at all") << QString() << QString();
+        QTest::addColumn<QString>("Reason_In_Tip");
+        QTest::newRow("not a serial device") << QStringLiteral("COM3") << QStringLiteral("plain-file")
+                                             << QStringLiteral("not a serial device");
+        QTest::newRow("no port at all") << QString() << QString() << QStringLiteral("no port selected");
     }
     void A_Failed_Connect_Says_Why_In_Its_Tooltip() {
         QFETCH(QString, Port);
         QFETCH(QString, Path_In_Tip);
+        QFETCH(QString, Reason_In_Tip);
         TApp_Fixture F;
         QDir().mkpath(F.Path(QStringLiteral("PORTS")));
         F.Write_File(QStringLiteral("plain-file"), "x");
@@ -65,6 +68,7 @@ private slots:
         QCOMPARE(W.L_Con_Res->text(), entry(leCon_Init_Error));
         QVERIFY(W.L_Con_Res->toolTip().size() > 10);
         if (!Path_In_Tip.isEmpty()) QVERIFY(W.L_Con_Res->toolTip().contains(F.Path(Path_In_Tip)));
+        QVERIFY2(W.L_Con_Res->toolTip().contains(Reason_In_Tip), qPrintable(W.L_Con_Res->toolTip()));
         // The failed worker stays until Disconnect; commands do nothing meanwhile.
         QVERIFY(W.Worker() != nullptr);
         W.Btn_ReadData->click();

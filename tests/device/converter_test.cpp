@@ -52,19 +52,29 @@ protected:
 };
 
 TEST_F(Commands, ProtectionGate) {
+    enum TAnswer { Good, Silent, Garbled, Short };
     const struct {
         std::uint32_t Word;
-        bool Silent;
+        TAnswer Answer;
         TGate Result;
     } Cases[] = {
-        {0, false, TGate::Passed},       {0xA7, false, TGate::Passed},        {1, false, TGate::Refused},
-        {0xA700, false, TGate::Refused}, {0xFFFFFFFF, false, TGate::Refused}, {1, true, TGate::Passed},
+        {0, Good, TGate::Passed},
+        {0xA7, Good, TGate::Passed},
+        {1, Good, TGate::Refused},
+        {0xA700, Good, TGate::Refused},
+        {0xFFFFFFFF, Good, TGate::Refused},
+        // Only a good answer is judged: silence is no pass, a garbled word no refusal.
+        {1, Silent, TGate::No_Answer},
+        {0x12345678, Garbled, TGate::No_Answer},
+        {0x00A70000, Short, TGate::No_Answer},
     };
     for (const auto& C : Cases) {
         Set_Protection(C.Word);
-        Conv.Silent = C.Silent;
+        Conv.Silent = C.Answer == Silent;
+        if (C.Answer == Garbled) Conv.Corrupt_Once = {Addr_Protection};
+        if (C.Answer == Short) Conv.Noise_Once = {Addr_Protection};
         EXPECT_EQ(Protection_Gate(*Arm), C.Result) << std::hex << C.Word;
-        EXPECT_EQ(Arm->fErrorLastCommand.load(), C.Silent ? 1 : 0);
+        EXPECT_EQ(Arm->fErrorLastCommand.load(), C.Answer == Good ? 0 : 1);
     }
 }
 
@@ -80,21 +90,55 @@ TEST_F(Commands, GateOnABusyWorkerDoesNotJudgeAnOldWord) {
 TEST_F(Commands, ParameterBlockReadAndWrite) {
     const auto M_Baud = static_cast<std::uint8_t>(Code_Of(MBus_Baud_Texts, "19200"));
     const auto M_Par = static_cast<std::uint8_t>(Code_Of(Parity_Texts, "EVEN"));
-    ASSERT_EQ(Write_Params(*Arm, M_Baud, M_Par), Req_Accepted);
-    ASSERT_TRUE(Eventually([&] { return Arm->stato.load() == St_Idle; }));
+    // The write returns once the converter has acknowledged it.
+    ASSERT_EQ(Write_Params(*Arm, M_Baud, M_Par), TCmdResult::Done);
+    EXPECT_EQ(Arm->stato.load(), St_Idle);
     EXPECT_EQ(Conv.Bytes(Addr_Data, 5), (std::vector<std::uint8_t>{9, 0, 6, 1, 0xFF}));
     EXPECT_EQ(Arm->Write_Data[4], 255);
 
     TLineParams P;
-    ASSERT_TRUE(Read_Params(*Arm, P));
+    ASSERT_EQ(Read_Params(*Arm, P), TCmdResult::Done);
     EXPECT_EQ(Serial_Baud_Text(P.Ser_Baud), "115200");
     EXPECT_EQ(MBus_Baud_Text(P.MBus_Baud), "19200");
     EXPECT_EQ(Parity_Text(P.MBus_Par), "EVEN");
 
-    Conv.Silent = true;
-    TLineParams Unchanged = P;
-    EXPECT_FALSE(Read_Params(*Arm, Unchanged));
-    EXPECT_EQ(Unchanged.MBus_Baud, P.MBus_Baud);
+    // Failed reads leave the values alone: no answer, and an answer one byte short whose
+    // checksum still matches (it would show every value shifted by one place).
+    for (int Round = 0; Round < 2; ++Round) {
+        Conv.Silent = Round == 0;
+        if (Round == 1) Conv.Noise_Once = {Addr_Data};
+        TLineParams Unchanged = P;
+        EXPECT_EQ(Read_Params(*Arm, Unchanged), TCmdResult::Failed) << Round;
+        EXPECT_EQ(Unchanged.MBus_Baud, P.MBus_Baud) << Round;
+        EXPECT_EQ(Unchanged.MBus_Par, P.MBus_Par) << Round;
+    }
+}
+
+TEST_F(Commands, WriteThatIsNotAcknowledgedOrNotPlacedIsNoSuccess) {
+    Conv.Drop_Ack_Once = {Addr_Data};
+    EXPECT_EQ(Write_Params(*Arm, 3, 2), TCmdResult::Failed);
+    EXPECT_EQ(Write_Params(*Arm, 3, 2), TCmdResult::Done);
+
+    Link.Hold();
+    ASSERT_EQ(Arm->read_protection(), Req_Accepted);
+    ASSERT_TRUE(Eventually([&] { return Link.Worker_Held(); }));
+    EXPECT_EQ(Write_Params(*Arm, 4, 1), TCmdResult::Busy);
+    Link.Release();
+    ASSERT_TRUE(Answer_Wait(*Arm));
+    EXPECT_EQ(Conv.Bytes(Addr_Data, 4), (std::vector<std::uint8_t>{9, 0, 3, 2}));
+}
+
+TEST_F(Commands, ReadWhoseWaitRunsOutShowsNothing) {
+    TLineParams Before;
+    ASSERT_EQ(Read_Params(*Arm, Before), TCmdResult::Done);
+    Link.Hold();
+    TScriptedLink Clock;
+    TLineParams P = {1, 2, 3, 4};
+    EXPECT_EQ(Read_Params(*Arm, P, {}, Clock), TCmdResult::Timed_Out);
+    EXPECT_EQ(P.Ser_Baud, 1);
+    EXPECT_EQ(P.MBus_Par, 4);
+    Link.Release();
+    EXPECT_TRUE(Answer_Wait(*Arm));
 }
 
 TEST_F(Commands, AnswerWaitRunsEventsAndGivesUpAfterTwoHundredPauses) {

@@ -68,6 +68,10 @@ TEST(Frames, ReadAnswerDecoding) {
         Spaced += Counting.substr(i, 8) + " ";
     std::string Lower = Counting;
     Lower[1] = 'a'; // "0a" instead of "00": the 'a' is skipped, so every later byte shifts
+    // Noise turns the digits of byte 0 (value 00) into two NULs: 127 bytes are left, and their
+    // exclusive-or still matches the checksum.
+    std::string Noisy = Counting;
+    Noisy[0] = Noisy[1] = '\0';
 
     const struct {
         const char* Name;
@@ -84,6 +88,8 @@ TEST(Frames, ReadAnswerDecoding) {
         {"CR LF between digits", Counting.substr(0, 128) + "\r\n" + Counting.substr(128) + "00", true, 128},
         {"trailing CR after the checksum", All_FF + "\r", false, 128},
         {"lowercase digit in the data", Lower + "00", false, 127},
+        {"a zero byte lost to noise, checksum still matching", Noisy + "00", false, 127},
+        {"one byte short", Counting.substr(2) + "00", false, 127},
         {"more than 128 bytes", std::string(258, 'F') + "00", false, 128},
     };
     for (const auto& C : Cases) {

@@ -4,6 +4,7 @@
 
 #include "scripted_link.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -38,6 +39,10 @@ struct TMiniConverter {
     std::map<std::uint32_t, std::uint8_t> Mem;
     std::set<std::uint32_t> Drop_Ack_Once; // block addresses whose first write is not acknowledged
     std::set<std::uint32_t> Corrupt_Once;  // block addresses whose first answer has a bad checksum
+    // Block addresses whose first answer loses the digits of its first zero byte to line noise
+    // (two NULs instead): 127 bytes with a matching checksum.
+    std::set<std::uint32_t> Noise_Once;
+    std::map<std::uint32_t, std::int64_t> Late_Once; // block addresses whose first answer comes late
     std::atomic<bool> Silent{false};
 
     std::vector<TChunk> operator()(const std::string& Req) {
@@ -52,7 +57,17 @@ struct TMiniConverter {
                 Block[i] = Mem.count(Address + i) ? Mem[Address + i] : 0xFF;
             std::string A = answer_for(Block);
             if (Corrupt_Once.erase(Address)) A.back() = A.back() == '0' ? '1' : '0';
-            return {{25, A}};
+            if (Noise_Once.erase(Address)) {
+                const auto Zero = std::find(Block.begin(), Block.end(), 0);
+                const auto At = static_cast<std::size_t>(Zero - Block.begin()) * 2;
+                if (Zero != Block.end()) A[At] = A[At + 1] = '\0';
+            }
+            std::int64_t Delay = 25;
+            if (auto Late = Late_Once.find(Address); Late != Late_Once.end()) {
+                Delay = Late->second;
+                Late_Once.erase(Late);
+            }
+            return {{Delay, A}};
         }
         for (std::uint32_t i = 0; i < Count; ++i)
             Mem[Address + i] = static_cast<std::uint8_t>(field(Req, 14 + 2 * i, 2));

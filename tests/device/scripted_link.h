@@ -82,6 +82,12 @@ public:
         std::lock_guard<std::mutex> L(FMutex);
         return FNow;
     }
+    std::int64_t Now_ms() override { return Now(); }
+    // The virtual time at which each request's CR was sent.
+    std::vector<std::int64_t> Request_Times() {
+        std::lock_guard<std::mutex> L(FMutex);
+        return FRequestTimes;
+    }
 
     std::unique_ptr<TSerialPort> Make_Port() { return std::make_unique<TPort>(*this); }
 
@@ -181,6 +187,7 @@ private:
             FPartial.push_back(Bytes[i]);
             if (Bytes[i] != '\r') continue;
             FRequests.push_back(FPartial);
+            FRequestTimes.push_back(FNow);
             if (FResponder && !Gone())
                 for (auto& C : FResponder(FPartial))
                     Schedule(FNow + C.Delay_ms, std::move(C.Bytes));
@@ -220,6 +227,7 @@ private:
     std::int64_t FNow = 0;
     std::string FPartial;
     std::vector<std::string> FRequests;
+    std::vector<std::int64_t> FRequestTimes;
     std::vector<std::size_t> FWriteSizes;
     std::deque<TArrival> FPending;
     std::deque<char> FArrived;

@@ -2,20 +2,51 @@
 
 #include "cli_commands.h"
 #include "exit_codes.h"
+#include "port_fault.h"
 #include "sim_converter.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 namespace {
+
+using namespace std::chrono_literals;
+
+template <class F> bool eventually(F Condition, std::chrono::milliseconds Bound = 60s) {
+    const auto Deadline = std::chrono::steady_clock::now() + Bound;
+    while (!Condition()) {
+        if (std::chrono::steady_clock::now() > Deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TSimFaultPlan plan(std::initializer_list<const char*> Texts) {
+    TSimFaultPlan Plan;
+    for (const char* Text : Texts) {
+        std::string Error;
+        auto Fault = Parse_Fault(Text, Error);
+        EXPECT_TRUE(Fault.has_value()) << Error;
+        if (Fault) Plan.Faults.push_back(*Fault);
+    }
+    return Plan;
+}
 
 class CliE2E : public ::testing::Test {
 protected:
@@ -42,6 +73,16 @@ protected:
         Result = json::parse(Out.str());
         EXPECT_EQ(Result["ok"].get<bool>(), Code == Exit_Ok) << Out.str();
         return Code;
+    }
+    // The same on a thread of its own, for tests that act while the command runs.
+    template <class F> std::future<int> Run_Async(F Command) {
+        return std::async(std::launch::async, [this, Command] { return Run(Command); });
+    }
+    void Restart_Sim(TSimOptions Options) {
+        Sim->Stop();
+        Options.Link = (Dir / "PORTS" / "COM7").string();
+        Sim = std::make_unique<TSimConverter>(Options);
+        Sim->Start();
     }
     std::string Image(std::size_t N) {
         const fs::path P = Dir / "Sim40815.sim";
@@ -101,7 +142,13 @@ TEST_F(CliE2E, FailuresHaveTheirOwnExitStatus) {
     EXPECT_EQ(Run(Cli_Update), Exit_Image);
     Opt.Image = Image(128 * 1024 + 1);
     EXPECT_EQ(Run(Cli_Update), Exit_Image);
+    // An empty image would write nothing and then compare equal: it is refused like a large one.
+    Opt.Image = Image(0);
+    Opt.Verify = true;
+    EXPECT_EQ(Run(Cli_Update), Exit_Image);
+    Opt.Verify = false;
     EXPECT_EQ(Sim->Counters().Writes.load(), 0u);
+    EXPECT_EQ(Sim->Counters().Reads.load(), 0u);
 
     Opt.MBus_Baud = "115200";
     Opt.MBus_Parity = "NONE";
@@ -114,8 +161,183 @@ TEST_F(CliE2E, FailuresHaveTheirOwnExitStatus) {
 
     Opt.Port = "COM99";
     EXPECT_EQ(Run(Cli_Read), Exit_Port);
-    Opt.Port = (Dir / "no-such-tty").string();
+    // The fault in words, with the port component's own message and code beside it.
+    std::ofstream(Dir / "plain-file") << "not a terminal";
+    const struct {
+        fs::path Path;
+        const char* Fault;
+        const char* Says;
+    } Ports[] = {
+        {Dir / "no-such-tty", "no-device", "no such device"},
+        {Dir / "plain-file", "not-serial", "not a serial device"},
+    };
+    for (const auto& P : Ports) {
+        Opt.Port = P.Path.string();
+        EXPECT_EQ(Run(Cli_Read), Exit_Port) << P.Fault;
+        EXPECT_EQ(Result["port_fault"], P.Fault);
+        EXPECT_NE(Result["message"].get<std::string>().find(P.Says), std::string::npos) << Result.dump();
+        EXPECT_NE(Result["port_message"].get<std::string>(), "");
+        EXPECT_NE(Result["port_message"].get<std::string>().back(), ' ');
+    }
+}
+
+TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
+    // flock(1) locks the terminal and becomes "sleep", which then holds the port as another
+    // program would.
+    const std::string Path = Sim->Slave_Path();
+    std::vector<std::string> Args = {"flock", "--no-fork", Path, "sleep", "120"};
+    std::vector<char*> Argv;
+    for (auto& A : Args)
+        Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    pid_t Holder = 0;
+    ASSERT_EQ(posix_spawnp(&Holder, "flock", nullptr, nullptr, Argv.data(), environ), 0);
+    struct TReap {
+        pid_t Pid;
+        ~TReap() {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    } Reap{Holder};
+    ASSERT_TRUE(eventually([&] {
+        const TPortHolder Found = Port_Holder(Path);
+        return Found.Pid == Holder && Found.Name == "sleep";
+    }));
+
     EXPECT_EQ(Run(Cli_Read), Exit_Port);
+    EXPECT_EQ(Result["port_fault"], "in-use");
+    EXPECT_EQ(Result["holder"]["pid"], Holder);
+    EXPECT_EQ(Result["holder"]["name"], "sleep");
+    EXPECT_NE(Result["message"].get<std::string>().find("in use by another program (sleep, process " +
+                                                        std::to_string(Holder) + ")"),
+              std::string::npos)
+        << Result.dump();
+    EXPECT_EQ(Result["port_code"], EBUSY);
+
+    // Plain text: the words, and with --verbose the component's own message as well.
+    Opt.Json = false;
+    for (bool Verbose : {false, true}) {
+        Opt.Verbose = Verbose;
+        std::ostringstream Out, Err;
+        EXPECT_EQ(Cli_Read(Opt, Real_Worker_Factory(), Out, Err), Exit_Port);
+        EXPECT_NE(Err.str().find("in use by another program"), std::string::npos) << Err.str();
+        EXPECT_EQ(Err.str().find("Error accessing specified device") != std::string::npos, Verbose)
+            << Err.str();
+    }
+}
+
+TEST_F(CliE2E, BusyLinkIsNoSuccessAndSendsNothing) {
+    TSimOptions Paced;
+    Paced.Pace = true;
+    Restart_Sim(Paced);
+    // A worker already reading the whole program region back, as after another command.
+    const TWorkerFactory Busy_Worker = [&]() -> std::unique_ptr<Tarm_SER> {
+        auto Arm = std::make_unique<Tarm_SER>(true);
+        Arm->Com_Port = Sim->Slave_Path();
+        Arm->Start();
+        EXPECT_TRUE(eventually([&] { return Arm->InitDone() == 1; }));
+        Arm->filename = (Dir / "other.b79").string();
+        EXPECT_EQ(Arm->read_mem_prg(0, 0), Req_Accepted);
+        return Arm;
+    };
+    Opt.MBus_Baud = "2400";
+    Opt.MBus_Parity = "ODD";
+    Opt.Image = Image(1000);
+    using TCommand = int (*)(const TCliOptions&, const TWorkerFactory&, std::ostream&, std::ostream&);
+    for (TCommand Command : {TCommand(Cli_Read), TCommand(Cli_Write), TCommand(Cli_Update)}) {
+        std::ostringstream Out, Err;
+        EXPECT_EQ(Command(Opt, Busy_Worker, Out, Err), Exit_Busy) << Out.str();
+        EXPECT_EQ(json::parse(Out.str())["error"], "busy");
+    }
+    EXPECT_EQ(Sim->Counters().Writes.load(), 0u);
+    EXPECT_EQ(Sim->Read_Memory(0x24000, 4), (std::vector<std::uint8_t>{9, 0, 5, 0}));
+}
+
+TEST_F(CliE2E, GarbledLateOrShortAnswersAreNoSuccess) {
+    // Frames: 1 the protection read, 2 the parameter block or the first image block; an image of
+    // eight blocks is read back from frame 10 on.
+    const struct {
+        const char* Name;
+        std::initializer_list<const char*> Faults;
+        std::uint32_t Protection;
+        bool Update;
+        int Exit;
+    } Cases[] = {
+        {"parameter block one byte short", {"noise@2"}, 0, false, Exit_Read_Failed},
+        {"garbled protection word", {"corrupt@1"}, 0x12345678, false, Exit_Read_Failed},
+        {"protection word not answered", {"silent@1"}, 0, false, Exit_Read_Failed},
+        {"read-back block answered 1.2 s late", {"delay=1200@10"}, 0, true, Exit_Ok},
+        {"read-back blocks one byte short", {"noise@2-3"}, 0, true, Exit_Ok},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TSimOptions Options;
+        Options.Fault_Plan = plan(C.Faults);
+        Restart_Sim(Options);
+        Sim->Set_Protection(C.Protection);
+        if (C.Update) {
+            Opt.Image = Image(1000);
+            Opt.Verify = true;
+        }
+        EXPECT_EQ(Run(C.Update ? Cli_Update : Cli_Read), C.Exit) << Result.dump();
+        EXPECT_GE(Sim->Counters().Faults.load(), 1u);
+        if (C.Update) {
+            EXPECT_TRUE(Result["verified"].get<bool>());
+        }
+        Opt.Verify = false;
+    }
+}
+
+TEST_F(CliE2E, UpdateStoppedOrBrokenMidwaySaysWhatHappened) {
+    TSimOptions Paced;
+    Paced.Pace = true;
+    Restart_Sim(Paced);
+    fs::create_directories(Dir / "master");
+    auto image_in_master = [&] {
+        const fs::path P = Dir / "master" / "Sim40815.sim";
+        std::ofstream Out(P, std::ios::binary);
+        for (std::size_t i = 0; i < 16 * 1024; ++i)
+            Out.put(static_cast<char>(i * 5 + 1));
+        return P.string();
+    };
+    const std::uint32_t Blocks = 16 * 1024 / 128;
+    const struct {
+        const char* Name;
+        std::uint32_t Reads, Writes; // the act comes once the simulator has taken these
+        int Act;                     // 0 interrupt, 1 remove the image's folder, 2 cut the image short
+        int Exit;
+        const char* Says;
+    } Cases[] = {
+        {"interrupted during the write", 1, 4, 0, Exit_Interrupted, "during the firmware write"},
+        {"interrupted during the read-back", 4, Blocks, 0, Exit_Interrupted, "during the read-back"},
+        {"read-back file cannot be created", 1, 4, 1, Exit_Readback_File, "read-back file"},
+        {"image cut short during the write", 1, 4, 2, Exit_Image, "nothing more was sent"},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Opt.Image = image_in_master();
+        Opt.Verify = true;
+        const std::uint32_t Reads0 = Sim->Counters().Reads.load(), Writes0 = Sim->Counters().Writes.load();
+        const std::uint32_t Closes0 = Sim->Counters().Closes.load();
+        auto Code = Run_Async(Cli_Update);
+        ASSERT_TRUE(Sim->Wait_For(
+            [&](const TSimCounters& N) {
+                return N.Reads >= Reads0 + C.Reads && N.Writes >= Writes0 + C.Writes;
+            },
+            60s));
+        if (C.Act == 0) Cli_Interrupted = true;
+        if (C.Act == 1) fs::remove_all(Dir / "master");
+        if (C.Act == 2) fs::resize_file(Opt.Image, 1000);
+        EXPECT_EQ(Code.get(), C.Exit) << Result.dump();
+        Cli_Interrupted = false;
+        EXPECT_NE(Result["message"].get<std::string>().find(C.Says), std::string::npos) << Result.dump();
+        if (C.Act == 2) {
+            EXPECT_LT(Sim->Counters().Writes.load() - Writes0, Blocks);
+        }
+        // The simulator drops what the closed client left before the next case speaks.
+        ASSERT_TRUE(Sim->Wait_For([&](const TSimCounters& N) { return N.Closes > Closes0; }, 60s));
+        fs::create_directories(Dir / "master");
+    }
 }
 
 TEST_F(CliE2E, TerminalHangingUpDuringAnUpdateIsALostLink) {

@@ -61,6 +61,7 @@ TEST(SimFaults, ParseTheCommandLineForm) {
         {"corrupt@random:0.1", TSimFaultKind::fkCorrupt, 1, 1, 0.1, 0ms},
         {"spaces@2", TSimFaultKind::fkSpaces, 2, 2, 0, 0ms},
         {"crlf@random:1", TSimFaultKind::fkCrLf, 1, 1, 1.0, 0ms},
+        {"noise@2", TSimFaultKind::fkNoise, 2, 2, 0, 0ms},
         {"hangup@5", TSimFaultKind::fkHangUp, 5, 5, 0, 0ms},
     };
     for (const auto& g : good) {
@@ -115,6 +116,13 @@ TEST(SimFaults, EachFaultShowsOnTheLine) {
         {"corrupt@1", read_request(0x4000), std::string(256, 'F') + "FF", false, 0ms},
         {"spaces@1", read_request(0x4000), spaced_erased_answer(), false, 0ms},
         {"crlf@1", read_request(0x4000), lined_erased_answer(), false, 0ms},
+        // The first zero byte of 09 00 05 00 FF ... arrives as two NULs; the checksum stays 0C.
+        {"noise@1", read_request(0x24000),
+         std::string("09\0\0"
+                     "0500",
+                     8) +
+             std::string(248, 'F') + "0C",
+         false, 0ms},
         {"split-ack=60@1", Parameter_Write, Ack, true, 60ms},
         {"delay=150@1", read_request(0x4000), Erased_Answer, false, 150ms},
         {"delay=150@1", Parameter_Write, Ack, true, 150ms},

@@ -1,0 +1,18 @@
+include_guard(GLOBAL)
+
+# Makes TARGET an interface library whose include folder links to /usr/include/HEADER_DIR only.
+function(sw_cross_header_package TARGET HEADER_DIR)
+    if(TARGET ${TARGET})
+        return()
+    endif()
+    if(NOT EXISTS /usr/include/${HEADER_DIR})
+        message(FATAL_ERROR "/usr/include/${HEADER_DIR} is missing: run scripts/deps.sh")
+    endif()
+    set(root ${CMAKE_BINARY_DIR}/cross-include)
+    file(MAKE_DIRECTORY ${root})
+    if(NOT EXISTS ${root}/${HEADER_DIR})
+        file(CREATE_LINK /usr/include/${HEADER_DIR} ${root}/${HEADER_DIR} SYMBOLIC)
+    endif()
+    add_library(${TARGET} INTERFACE IMPORTED GLOBAL)
+    set_target_properties(${TARGET} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${root})
+endfunction()
