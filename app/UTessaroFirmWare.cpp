@@ -6,6 +6,7 @@
 #include "button_pictures.h"
 #include "comm_int.h"
 #include "converter.h"
+#include "lang_apply.h"
 #include "port_open_reason.h"
 #include "ui_seam.h"
 #include "update_check.h"
@@ -362,19 +363,7 @@ void TFTessaroFirmWare::LL_UpdateLinkClick(const QString& Link) {
 }
 
 void TFTessaroFirmWare::Set_Lang() {
-    for (const TLang_Target& Target : Main_Lang_Targets) {
-        QWidget* Control = findChild<QWidget*>(QString::fromLatin1(Target.Control));
-        if (!Control) continue;
-        const QString Text = lang(Target.Entry);
-        if (Target.Property == lpHint)
-            Control->setToolTip(Text);
-        else if (auto* Label = qobject_cast<QLabel*>(Control))
-            Label->setText(Text);
-        else if (auto* Button = qobject_cast<QAbstractButton*>(Control))
-            Button->setText(Text);
-        else if (auto* Group = qobject_cast<QGroupBox*>(Control))
-            Group->setTitle(Text);
-    }
+    Apply_Lang_Targets(*this, Main_Lang_Targets);
 }
 
 void TFTessaroFirmWare::Change_Language() {

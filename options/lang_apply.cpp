@@ -33,7 +33,7 @@ void set_tab_title(QWidget& Page, const QString& Text) {
 
 void Apply_Lang_Targets(QWidget& Window, std::span<const TLang_Target> Targets) {
     for (const TLang_Target& t : Targets) {
-        const QString& text = Lang_Strings[t.Entry];
+        const QString text = Lang_Strings.value(t.Entry);
         if (t.Property == lpTitle) {
             Window.setWindowTitle(text);
             continue;
