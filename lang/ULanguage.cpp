@@ -76,18 +76,6 @@ static_assert(std::size(Default_Strings) == Lang_Entry_Count);
 
 constexpr char16_t Pilcrow = u'\u00B6';
 
-// Trimming takes away every control character as well as blanks, but nothing above code 32
-// (a no-break space stays, unlike with QString::trimmed).
-QString trim_low(const QString& S) {
-    qsizetype first = 0;
-    qsizetype last = S.size();
-    while (first < last && S[first].unicode() <= 32)
-        ++first;
-    while (last > first && S[last - 1].unicode() <= 32)
-        --last;
-    return S.mid(first, last - first);
-}
-
 // A decimal whole number with an optional sign; anything else is no number.
 bool to_whole_number(const QString& S, std::int32_t& Value) {
     qsizetype i = 0;
@@ -148,6 +136,16 @@ bool lang_file_exists(const QString& FileName) {
 
 } // namespace
 
+QString Trim_Low(const QString& S) {
+    qsizetype first = 0;
+    qsizetype last = S.size();
+    while (first < last && S[first].unicode() <= 32)
+        ++first;
+    while (last > first && S[last - 1].unicode() <= 32)
+        --last;
+    return S.mid(first, last - first);
+}
+
 QStringList Lang_File_Lines(const QByteArray& Data) {
     const QString text = decode_lang_data(Data);
     QStringList lines;
@@ -164,7 +162,7 @@ QStringList Lang_File_Lines(const QByteArray& Data) {
 }
 
 bool Parse_Lang_Line(const QString& Line, std::int32_t Count, std::int32_t& Entry, QString& Text) {
-    const QString line = trim_low(Line);
+    const QString line = Trim_Low(Line);
     if (!line.startsWith(u"STR", Qt::CaseSensitive)) return false;
     const qsizetype equals = line.indexOf(u'=');
     if (equals < 0) return false;
@@ -173,14 +171,14 @@ bool Parse_Lang_Line(const QString& Line, std::int32_t Count, std::int32_t& Entr
     const qsizetype number_length = equals - 4;
     if (number_length <= 0) return false;
     std::int32_t number = 0;
-    if (!to_whole_number(trim_low(line.mid(3, number_length)), number)) return false;
+    if (!to_whole_number(Trim_Low(line.mid(3, number_length)), number)) return false;
     if (number < 0 || number >= Count) return false;
 
-    QString text = trim_low(line.mid(equals + 1));
+    QString text = Trim_Low(line.mid(equals + 1));
     if (text.isEmpty()) return false;
     const qsizetype comment = text.indexOf(u"/#/");
     if (comment >= 0) {
-        text = trim_low(text.left(comment));
+        text = Trim_Low(text.left(comment));
         if (text.isEmpty()) return false;
     }
     // Pilcrows keep blanks that trimming would take: the text runs from after an opening

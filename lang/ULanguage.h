@@ -29,6 +29,10 @@ QString Lang_Page_Text(std::int32_t Page, std::int32_t Page_Count);
 QString Lang_Selected_Text(const QString& Language);
 QString Lang_Confirm_Text(const QString& From_Language, const QString& To_Language);
 
+// Takes away blanks and control characters (codes 32 and below) at both ends, and nothing else:
+// unlike QString::trimmed, a no-break space stays.
+QString Trim_Low(const QString& S);
+
 // The pieces of the reader, for checking language files line by line.
 // Decodes a language file's bytes (byte-order mark, else UTF-8 when valid, else Windows-1252)
 // and splits them at CR LF, lone CR and lone LF.

@@ -21,17 +21,6 @@ const char* const User_Agent_Header = "User-Agent: Mozilla/3.0 (compatible; Indy
 // A version answer is a few characters; of a longer one only the beginning is kept.
 constexpr std::size_t Max_Answer_Bytes = 64 * 1024;
 
-// Blanks and control characters at both ends, and nothing else.
-QString trim_low(const QString& S) {
-    qsizetype first = 0;
-    qsizetype last = S.size();
-    while (first < last && S[first].unicode() <= 32)
-        ++first;
-    while (last > first && S[last - 1].unicode() <= 32)
-        --last;
-    return S.mid(first, last - first);
-}
-
 struct TTransfer {
     QByteArray* Body;
     const std::atomic<bool>* Cancel;
@@ -82,7 +71,7 @@ QString Home_Page_Url() {
 
 std::int32_t Conv_Version(const QString& Ver_str) {
     const qsizetype blank = Ver_str.indexOf(u' ');
-    const QString t = trim_low(blank < 0 ? Ver_str : Ver_str.mid(blank + 1));
+    const QString t = Trim_Low(blank < 0 ? Ver_str : Ver_str.mid(blank + 1));
     if (t.size() < 5) return -1;
     // One digit, the point (never looked at), three digits; what follows does not count.
     std::int32_t value = 0;
@@ -95,7 +84,7 @@ std::int32_t Conv_Version(const QString& Ver_str) {
 }
 
 bool Answer_Is_Newer(const QString& Answer) {
-    const QString trimmed = trim_low(Answer);
+    const QString trimmed = Trim_Low(Answer);
     const QString upper = trimmed.toUpper();
     if (upper.isEmpty() || upper == QStringLiteral("VER. 0.000")) return false;
     const std::int32_t local = Conv_Version(SW_Version);
