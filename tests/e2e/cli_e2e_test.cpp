@@ -1,102 +1,10 @@
 // The command-line tool's commands, run in-process against the simulated converter.
 
-#include "cli_commands.h"
-#include "exit_codes.h"
-#include "port_fault.h"
-#include "sim_converter.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <future>
-#include <spawn.h>
-#include <sstream>
-#include <sys/wait.h>
-#include <thread>
-
-extern char** environ;
-
-namespace fs = std::filesystem;
-using json = nlohmann::json;
+#include "cli_e2e_fixture.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
-template <class F> bool eventually(F Condition, std::chrono::milliseconds Bound = 60s) {
-    const auto Deadline = std::chrono::steady_clock::now() + Bound;
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > Deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-TSimFaultPlan plan(std::initializer_list<const char*> Texts) {
-    TSimFaultPlan Plan;
-    for (const char* Text : Texts) {
-        std::string Error;
-        auto Fault = Parse_Fault(Text, Error);
-        EXPECT_TRUE(Fault.has_value()) << Error;
-        if (Fault) Plan.Faults.push_back(*Fault);
-    }
-    return Plan;
-}
-
-class CliE2E : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Dir = fs::temp_directory_path() / ("sw40815-cli-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir / "PORTS");
-        TSimOptions Options;
-        Options.Link = (Dir / "PORTS" / "COM7").string();
-        Sim = std::make_unique<TSimConverter>(Options);
-        Sim->Start();
-        Opt.Port = "COM7";
-        Opt.Ports_Dir = (Dir / "PORTS").string();
-        Opt.Json = true;
-    }
-    void TearDown() override {
-        Sim->Stop();
-        fs::remove_all(Dir);
-    }
-    // Runs a command; returns its exit status and leaves its JSON object in Result.
-    template <class F> int Run(F Command) {
-        std::ostringstream Out, Err;
-        const int Code = Command(Opt, Real_Worker_Factory(), Out, Err);
-        Result = json::parse(Out.str());
-        EXPECT_EQ(Result["ok"].get<bool>(), Code == Exit_Ok) << Out.str();
-        return Code;
-    }
-    // The same on a thread of its own, for tests that act while the command runs.
-    template <class F> std::future<int> Run_Async(F Command) {
-        return std::async(std::launch::async, [this, Command] { return Run(Command); });
-    }
-    void Restart_Sim(TSimOptions Options) {
-        Sim->Stop();
-        Options.Link = (Dir / "PORTS" / "COM7").string();
-        Sim = std::make_unique<TSimConverter>(Options);
-        Sim->Start();
-    }
-    std::string Image(std::size_t N) {
-        const fs::path P = Dir / "Sim40815.sim";
-        std::ofstream Out(P, std::ios::binary);
-        for (std::size_t i = 0; i < N; ++i)
-            Out.put(static_cast<char>(i * 7 + 3));
-        return P.string();
-    }
-
-    fs::path Dir;
-    std::unique_ptr<TSimConverter> Sim;
-    TCliOptions Opt;
-    json Result;
-};
+using namespace cli_e2e;
 
 TEST_F(CliE2E, PortsListThePinnedSimulator) {
     std::ostringstream Out;
@@ -178,51 +86,6 @@ TEST_F(CliE2E, FailuresHaveTheirOwnExitStatus) {
         EXPECT_NE(Result["message"].get<std::string>().find(P.Says), std::string::npos) << Result.dump();
         EXPECT_NE(Result["port_message"].get<std::string>(), "");
         EXPECT_NE(Result["port_message"].get<std::string>().back(), ' ');
-    }
-}
-
-TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
-    // flock(1) locks the terminal and becomes "sleep", which then holds the port as another
-    // program would.
-    const std::string Path = Sim->Slave_Path();
-    std::vector<std::string> Args = {"flock", "--no-fork", Path, "sleep", "120"};
-    std::vector<char*> Argv;
-    for (auto& A : Args)
-        Argv.push_back(A.data());
-    Argv.push_back(nullptr);
-    pid_t Holder = 0;
-    ASSERT_EQ(posix_spawnp(&Holder, "flock", nullptr, nullptr, Argv.data(), environ), 0);
-    struct TReap {
-        pid_t Pid;
-        ~TReap() {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-    } Reap{Holder};
-    ASSERT_TRUE(eventually([&] {
-        const TPortHolder Found = Port_Holder(Path);
-        return Found.Pid == Holder && Found.Name == "sleep";
-    }));
-
-    EXPECT_EQ(Run(Cli_Read), Exit_Port);
-    EXPECT_EQ(Result["port_fault"], "in-use");
-    EXPECT_EQ(Result["holder"]["pid"], Holder);
-    EXPECT_EQ(Result["holder"]["name"], "sleep");
-    EXPECT_NE(Result["message"].get<std::string>().find("in use by another program (sleep, process " +
-                                                        std::to_string(Holder) + ")"),
-              std::string::npos)
-        << Result.dump();
-    EXPECT_EQ(Result["port_code"], EBUSY);
-
-    // Plain text: the words, and with --verbose the component's own message as well.
-    Opt.Json = false;
-    for (bool Verbose : {false, true}) {
-        Opt.Verbose = Verbose;
-        std::ostringstream Out, Err;
-        EXPECT_EQ(Cli_Read(Opt, Real_Worker_Factory(), Out, Err), Exit_Port);
-        EXPECT_NE(Err.str().find("in use by another program"), std::string::npos) << Err.str();
-        EXPECT_EQ(Err.str().find("Error accessing specified device") != std::string::npos, Verbose)
-            << Err.str();
     }
 }
 
@@ -310,11 +173,14 @@ TEST_F(CliE2E, UpdateStoppedOrBrokenMidwaySaysWhatHappened) {
     } Cases[] = {
         {"interrupted during the write", 1, 4, 0, Exit_Interrupted, "during the firmware write"},
         {"interrupted during the read-back", 4, Blocks, 0, Exit_Interrupted, "during the read-back"},
-        {"read-back file cannot be created", 1, 4, 1, Exit_Readback_File, "read-back file"},
         {"image cut short during the write", 1, 4, 2, Exit_Image, "nothing more was sent"},
+        {"read-back file cannot be created", 1, 4, 1, Exit_Readback_File, "read-back file"},
     };
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Name);
+        if (C.Act == 1 && Open_File_Pins_Its_Folder)
+            GTEST_SKIP() << "the image's folder cannot be removed while the update has the image open "
+                            "(Windows); the cases before it ran";
         Opt.Image = image_in_master();
         Opt.Verify = true;
         const std::uint32_t Reads0 = Sim->Counters().Reads.load(), Writes0 = Sim->Counters().Writes.load();
