@@ -94,10 +94,14 @@ std::string Readback_File_Name(const std::string& Image_Path, std::chrono::syste
         std::chrono::duration_cast<std::chrono::milliseconds>(When.time_since_epoch()).count() % 1000;
     std::tm T{};
     localtime_r(&Seconds, &T);
+    return Readback_File_Name(Image_Path, T, static_cast<int>(Millis));
+}
+
+std::string Readback_File_Name(const std::string& Image_Path, const std::tm& Local, int Millis) {
     const fs::path Image(Image_Path);
     std::string Name = Image.stem().string();
-    for (long V : {long(T.tm_year + 1900), long(T.tm_mon + 1), long(T.tm_mday), long(T.tm_hour),
-                   long(T.tm_min), long(T.tm_sec), long(Millis)})
+    for (int V : {Local.tm_year + 1900, Local.tm_mon + 1, Local.tm_mday, Local.tm_hour, Local.tm_min,
+                  Local.tm_sec, Millis})
         Name += std::to_string(V);
     Name += Readback_Extension;
     return (Image.parent_path() / Name).string();

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -94,6 +95,8 @@ std::string Firmware_Image_Path(const std::string& Path_Master);
 // The read-back file beside the image: its name without extension, then year, month, day,
 // hour, minute, second and millisecond without leading zeros, then ".b79".
 std::string Readback_File_Name(const std::string& Image_Path, std::chrono::system_clock::time_point When);
+// The same from a local time already broken down, and its millisecond.
+std::string Readback_File_Name(const std::string& Image_Path, const std::tm& Local, int Millis);
 
 // Progress of the running block transfer in percent, 0 to 100.
 int Transfer_Position(const Tarm_SER& Arm);

@@ -279,6 +279,19 @@ bool TCommEventThread::Ended() const {
     return !FThread.joinable();
 }
 
+// Every reader of the queues clears the error state, as the driver's ClearCommError does.
+std::int32_t TCustomComm::InQueCount() {
+    std::uint32_t Errors;
+    TComStat Stat;
+    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbInQue) : -1;
+}
+
+std::int32_t TCustomComm::OutQueCount() {
+    std::uint32_t Errors;
+    TComStat Stat;
+    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbOutQue) : -1;
+}
+
 void TCustomComm::SetDeviceName(const std::string& Value) {
     if (Value == FDeviceName) return;
     CheckClosed();

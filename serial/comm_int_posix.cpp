@@ -105,17 +105,6 @@ bool speed_honoured(std::uint32_t Wanted, std::uint32_t Got) {
     return Diff * 50 <= Wanted;
 }
 
-class TLock {
-public:
-    explicit TLock(TCriticalSection& Section) : FSection(Section) { FSection.Enter(); }
-    ~TLock() { FSection.Leave(); }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
-
-private:
-    TCriticalSection& FSection;
-};
-
 } // namespace
 
 bool Is_Permission_Error(const ECommError& Error) {
@@ -347,18 +336,6 @@ bool TCustomComm::ClearCommError(std::uint32_t& Errors, TComStat& Stat) {
     if (::tcgetattr(Fd, &Now_Settings) == 0 && (Now_Settings.c_cflag & CRTSCTS) != 0 && !GetModemState(1))
         Stat.Flags |= 1u; // CtsHold
     return true;
-}
-
-std::int32_t TCustomComm::InQueCount() {
-    std::uint32_t Errors;
-    TComStat Stat;
-    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbInQue) : -1;
-}
-
-std::int32_t TCustomComm::OutQueCount() {
-    std::uint32_t Errors;
-    TComStat Stat;
-    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbOutQue) : -1;
 }
 
 bool TCustomComm::WaitForInput(std::int32_t Milliseconds) {

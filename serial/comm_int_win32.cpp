@@ -42,17 +42,6 @@ DWORD hold_flags_of(const COMSTAT& Stat) {
 void keep_taken_errors(HANDLE Device, DWORD Errors);
 DWORD take_kept_errors(HANDLE Device);
 
-class TLock {
-public:
-    explicit TLock(TCriticalSection& Section) : FSection(Section) { FSection.Enter(); }
-    ~TLock() { FSection.Leave(); }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
-
-private:
-    TCriticalSection& FSection;
-};
-
 } // namespace
 
 // On Windows ERROR_ACCESS_DENIED from a COM port means that another program holds it, which no
@@ -185,19 +174,6 @@ bool TCustomComm::ClearCommError(std::uint32_t& Errors, TComStat& Stat) {
     Stat.cbInQue = static_cast<std::uint32_t>(Driver.cbInQue);
     Stat.cbOutQue = static_cast<std::uint32_t>(Driver.cbOutQue);
     return true;
-}
-
-// Every reader of the queues clears the error state, as the driver's ClearCommError does.
-std::int32_t TCustomComm::InQueCount() {
-    std::uint32_t Errors;
-    TComStat Stat;
-    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbInQue) : -1;
-}
-
-std::int32_t TCustomComm::OutQueCount() {
-    std::uint32_t Errors;
-    TComStat Stat;
-    return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbOutQue) : -1;
 }
 
 bool TCustomComm::WaitForInput(std::int32_t Milliseconds) {

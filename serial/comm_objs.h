@@ -62,3 +62,15 @@ public:
 private:
     std::recursive_mutex FSection;
 };
+
+// Holds a critical section for the life of a scope.
+class TLock {
+public:
+    explicit TLock(TCriticalSection& Section) : FSection(Section) { FSection.Enter(); }
+    ~TLock() { FSection.Leave(); }
+    TLock(const TLock&) = delete;
+    TLock& operator=(const TLock&) = delete;
+
+private:
+    TCriticalSection& FSection;
+};

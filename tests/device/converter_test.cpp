@@ -163,11 +163,16 @@ TEST(Firmware, ReadbackNameHasNoLeadingZeros) {
     T.tm_hour = 9;
     T.tm_min = 5;
     T.tm_sec = 7;
-    T.tm_isdst = -1;
-    const auto When = std::chrono::system_clock::from_time_t(std::mktime(&T)) + std::chrono::milliseconds(45);
     const fs::path Image = fs::path("master") / "Sim40815.sim";
-    EXPECT_EQ(Readback_File_Name(Image.string(), When),
+    EXPECT_EQ(Readback_File_Name(Image.string(), T, 45),
               (fs::path("master") / "Sim40815201513095745.b79").string());
+
+    // From a point in time: the local fields depend on the machine's time zone, which moves
+    // whole quarter hours, so the second and the millisecond are known.
+    const auto When = std::chrono::system_clock::from_time_t(1422608707) + std::chrono::milliseconds(45);
+    const std::string Name = fs::path(Readback_File_Name(Image.string(), When)).filename().string();
+    EXPECT_TRUE(Name.starts_with("Sim408152015")) << Name;
+    EXPECT_TRUE(Name.ends_with("745.b79")) << Name;
 }
 
 TEST(Firmware, ProgressFollowsTheAddressesAndStopsAtAHundred) {
