@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite.
 #   scripts/test.sh          plain build, then AddressSanitizer+UBSan, then ThreadSanitizer, then
-#                            the fuzz targets (clang, libFuzzer), each for a bounded time
-#   scripts/test.sh default  plain build only (likewise: asan, tsan, fuzz)
-#   scripts/test.sh win64    Windows build with MinGW-w64, its tests under Wine
+#                            the fuzz targets (clang, libFuzzer), each for a bounded time, then the
+#                            Windows build with MinGW-w64 and its tests under Wine
+#   scripts/test.sh default  plain build only (likewise: asan, tsan, fuzz, win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(default asan tsan fuzz)
+[ ${#presets[@]} -eq 0 ] && presets=(default asan tsan fuzz win64)
 if [[ " ${presets[*]} " == *" win64 "* ]]; then
     bash scripts/deps.sh win64
 else
