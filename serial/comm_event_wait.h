@@ -1,6 +1,6 @@
 #pragma once
 // The platform's half of the line-event monitor: how it waits on the device. The monitor's thread
-// calls Wait, Purge and Release; Wake and Output_Queued come from other threads.
+// calls Wait, Purge and Release; Wake, Output_Queued and Input_Taken come from other threads.
 
 #include "comm_int.h"
 
@@ -28,6 +28,9 @@ public:
     virtual std::uint32_t Wait() = 0;
     virtual void Wake() = 0;
     virtual void Output_Queued() = 0;
+    // Count bytes left the receive queue through a read or a purge (All_Input: the whole queue).
+    virtual void Input_Taken(std::uint64_t Count) = 0;
+    static constexpr std::uint64_t All_Input = ~std::uint64_t{0} >> 1;
     // Drops both queues of the device.
     virtual void Purge() = 0;
     // Lets go of the device: helper threads end, and nothing of the device is used afterwards.

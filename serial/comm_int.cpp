@@ -214,6 +214,10 @@ void TCommEventThread::Output_Queued() {
     FShared->Wait->Output_Queued();
 }
 
+void TCommEventThread::Input_Taken(std::uint64_t Count) {
+    FShared->Wait->Input_Taken(Count);
+}
+
 void TCommEventThread::Execute(std::shared_ptr<TShared> Shared) {
     TShared& S = *Shared;
     for (;;) {

@@ -98,6 +98,7 @@ public:
 
     // Tells a monitor waiting for EV_TXEMPTY that output was queued. Never blocks.
     void Output_Queued();
+    void Input_Taken(std::uint64_t Count);
 
 private:
     struct TShared;

@@ -505,6 +505,9 @@ public:
         if ((FMask & EV_TXEMPTY) && FOutput) FOutput->SetEvent();
     }
 
+    // The device's input edges tell arrivals apart from bytes still waiting.
+    void Input_Taken(std::uint64_t) override {}
+
     void Purge() override { ::tcflush(FFd, TCIOFLUSH); }
 
     void Release() override {

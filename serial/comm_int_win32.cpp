@@ -8,6 +8,7 @@
 #include "comm_event_wait.h"
 #include "wide_text_win32.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -145,10 +146,13 @@ std::int32_t TCustomComm::Write(const void* Buf, std::int32_t Count) {
 std::int32_t TCustomComm::Read(void* Buf, std::int32_t Count) {
     TLock Lock(FCriticalSection);
     HANDLE Device = handle_of(FHandle);
-    return overlapped_transfer(Device, FEvent, FReadTimeout, "Read error",
-                               [&](DWORD* Done, OVERLAPPED* Record) {
-                                   return ::ReadFile(Device, Buf, static_cast<DWORD>(Count), Done, Record);
-                               });
+    const std::int32_t Got =
+        overlapped_transfer(Device, FEvent, FReadTimeout, "Read error", [&](DWORD* Done, OVERLAPPED* Record) {
+            return ::ReadFile(Device, Buf, static_cast<DWORD>(Count), Done, Record);
+        });
+    // A monitor that polls the driver tells arrivals from the queue's length, which a read shortens.
+    if (Got > 0 && FEventThread) FEventThread->Input_Taken(static_cast<std::uint64_t>(Got));
+    return Got;
 }
 
 bool TCustomComm::Driver_Line_Counters(TLine_Counters&) {
@@ -189,7 +193,9 @@ bool TCustomComm::WaitForInput(std::int32_t Milliseconds) {
 }
 
 void TCustomComm::PurgeIn() {
-    if (Enabled()) ::PurgeComm(handle_of(FHandle), PURGE_RXABORT | PURGE_RXCLEAR);
+    if (!Enabled()) return;
+    ::PurgeComm(handle_of(FHandle), PURGE_RXABORT | PURGE_RXCLEAR);
+    if (FEventThread) FEventThread->Input_Taken(TComm_Event_Wait::All_Input);
 }
 
 void TCustomComm::PurgeOut() {
@@ -225,7 +231,10 @@ namespace {
 // a pseudo-terminal: error 50 when the mask holds a modem line, 995 after a few milliseconds
 // otherwise). A failed wait is retried after a pause, so a refusing driver never makes the monitor
 // spin; after Max_Failures failures in a row the monitor polls the driver instead:
-//   EV_RXCHAR           the receive queue grew since the last poll.
+//   EV_RXCHAR           the receive queue is longer than the last poll left it, less what reads
+//                       and purges took since (Input_Taken). A read that ends while a poll runs
+//                       may be counted by the next poll only: then bytes still waiting can be
+//                       reported once more, but no arrival goes unreported.
 //   EV_TXEMPTY          after Write queued output, the transmit queue reads 0.
 //   EV_BREAK, EV_ERR    the error flags of the poll's ClearCommError. The poll clears the error
 //                       state, so the flags it saw are kept for the component's next clear.
@@ -306,6 +315,13 @@ public:
 
     void Output_Queued() override { FOutput_Queued.store(true, std::memory_order_release); }
 
+    void Input_Taken(std::uint64_t Count) override {
+        std::uint64_t Now = FInput_Taken.load(std::memory_order_relaxed);
+        while (!FInput_Taken.compare_exchange_weak(Now, std::min(Now + Count, All_Input),
+                                                   std::memory_order_acq_rel))
+            ;
+    }
+
     void Purge() override {
         ::PurgeComm(FDevice, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     }
@@ -363,6 +379,7 @@ private:
         std::uint32_t Status = 0;
         // Read before the queue: output queued from here on is seen by the next poll.
         const bool Output_Waits = FOutput_Queued.exchange(false, std::memory_order_acq_rel) || FOutput_Waits;
+        const std::uint64_t Taken = FInput_Taken.exchange(0, std::memory_order_acq_rel);
         DWORD Errors = 0;
         COMSTAT Stat{};
         if (!::ClearCommError(FDevice, &Errors, &Stat)) {
@@ -372,7 +389,8 @@ private:
         if (Errors) keep_taken_errors(FDevice, Errors);
         if (Errors & CE_BREAK) Status |= EV_BREAK;
         if (Errors & Line_Error_Flags_Mask) Status |= EV_ERR;
-        if (Stat.cbInQue > FLast_In) Status |= EV_RXCHAR;
+        const std::uint64_t Left = FLast_In > Taken ? FLast_In - Taken : 0;
+        if (Stat.cbInQue > Left) Status |= EV_RXCHAR;
         FLast_In = Stat.cbInQue;
         FOutput_Waits = Output_Waits && Stat.cbOutQue != 0;
         if (Output_Waits && Stat.cbOutQue == 0) Status |= EV_TXEMPTY;
@@ -402,6 +420,7 @@ private:
     HANDLE FWake;
     std::atomic<bool> FStop{false};
     std::atomic<bool> FOutput_Queued{false};
+    std::atomic<std::uint64_t> FInput_Taken{0};
     bool FReleased = false;
     bool FGone = false;
     int FFailures = 0;

@@ -96,6 +96,32 @@ TEST_F(Monitor, ArrivalsAndEmptiedOutputAreReportedWithoutTakingTheBytes) {
     }
 }
 
+// An answer that arrives after the previous one was read or purged away is reported again, however
+// long it is: a polling monitor must not take a queue that only regained its old length for quiet.
+TEST_F(Monitor, AnArrivalAfterTheQueueWasEmptiedIsReported) {
+    const auto Whole = static_cast<std::int32_t>(Read_Answer_Len);
+    const struct {
+        const char* Name;
+        bool Purge;
+    } Drains[] = {{"read", false}, {"purged", true}};
+    Comm.Open();
+    for (const auto& D : Drains) {
+        SCOPED_TRACE(D.Name);
+        for (int Round = 0; Round < 3; ++Round) {
+            Forget_Events();
+            Send_Read_Request();
+            ASSERT_TRUE(Wait_Until([&] { return !Rx_Counts.empty() && Rx_Counts.back() == Whole; }));
+            if (D.Purge) {
+                Comm.PurgeIn();
+            } else {
+                char Answer[Read_Answer_Len];
+                ASSERT_EQ(Comm.Read(Answer, Whole), Whole);
+            }
+            ASSERT_EQ(Comm.InQueCount(), 0);
+        }
+    }
+}
+
 // A monitor waiting in the driver is ended by Close, with traffic under way or none.
 TEST_F(Monitor, CloseEndsTheMonitorWhateverItIsWaitingFor) {
     for (const auto& M : Masks) {
