@@ -4,6 +4,7 @@
 // CR) and returns the chunks that arrive back, each after a delay counted from that moment.
 // Time only passes when the worker sleeps or waits for input.
 
+#include "eventually.h"
 #include "link_clock.h"
 #include "serial_port.h"
 
@@ -233,13 +234,3 @@ private:
     std::deque<char> FArrived;
     TPortSettings FSettings;
 };
-
-// Polls Condition with short real pauses until it holds or the generous bound passes.
-template <class F> bool Eventually(F Condition, std::chrono::milliseconds Bound = std::chrono::seconds(20)) {
-    const auto Deadline = std::chrono::steady_clock::now() + Bound;
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > Deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}

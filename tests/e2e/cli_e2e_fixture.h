@@ -3,6 +3,7 @@
 // the simulated converter, pinned as COM7.
 
 #include "cli_commands.h"
+#include "eventually.h"
 #include "exit_codes.h"
 #include "port_fault.h"
 #include "sim_converter.h"
@@ -32,15 +33,6 @@ inline constexpr bool Open_File_Pins_Its_Folder = true;
 #else
 inline constexpr bool Open_File_Pins_Its_Folder = false;
 #endif
-
-template <class F> bool eventually(F Condition, std::chrono::milliseconds Bound = 60s) {
-    const auto Deadline = std::chrono::steady_clock::now() + Bound;
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > Deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 inline TSimFaultPlan plan(std::initializer_list<const char*> Texts) {
     TSimFaultPlan Plan;

@@ -30,7 +30,7 @@ TEST_F(CliE2E, PortHeldByAnotherProgramNamesIt) {
             ::waitpid(Pid, nullptr, 0);
         }
     } Reap{Holder};
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(Eventually([&] {
         const TPortHolder Found = Port_Holder(Path);
         return Found.Pid == Holder && Found.Name == "sleep";
     }));

@@ -98,7 +98,7 @@ TEST_F(CliE2E, BusyLinkIsNoSuccessAndSendsNothing) {
         auto Arm = std::make_unique<Tarm_SER>(true);
         Arm->Com_Port = Sim->Slave_Path();
         Arm->Start();
-        EXPECT_TRUE(eventually([&] { return Arm->InitDone() == 1; }));
+        EXPECT_TRUE(Eventually([&] { return Arm->InitDone() == 1; }));
         Arm->filename = (Dir / "other.b79").string();
         EXPECT_EQ(Arm->read_mem_prg(0, 0), Req_Accepted);
         return Arm;

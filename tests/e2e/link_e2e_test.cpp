@@ -3,6 +3,7 @@
 
 #include "arm_usb.h"
 #include "converter.h"
+#include "eventually.h"
 #include "sim_converter.h"
 
 #include <gtest/gtest.h>
@@ -16,15 +17,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-template <class F> bool eventually(F Condition, std::chrono::milliseconds Bound = 60s) {
-    const auto Deadline = std::chrono::steady_clock::now() + Bound;
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > Deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 std::vector<std::uint8_t> image_bytes(std::size_t N, unsigned Seed) {
     std::vector<std::uint8_t> V(N);
@@ -62,11 +54,11 @@ protected:
         Arm = std::make_unique<Tarm_SER>(true);
         Arm->Com_Port = Sim->Slave_Path();
         Arm->Start();
-        ASSERT_TRUE(eventually([&] { return Arm->InitDone() == 1; }));
+        ASSERT_TRUE(Eventually([&] { return Arm->InitDone() == 1; }));
         ASSERT_EQ(Arm->res_connessione(), 1) << Arm->Open_Error;
     }
     bool Idle() {
-        return eventually([&] { return Arm->stato.load() == St_Idle; });
+        return Eventually([&] { return Arm->stato.load() == St_Idle; });
     }
     std::string Write_Image(const std::vector<std::uint8_t>& Bytes) {
         const fs::path P = Dir / "Sim40815.sim";
@@ -185,7 +177,7 @@ TEST_F(LinkE2E, ConnectDisconnectConnectAndDisconnectDuringATransfer) {
         const std::string Image = Write_Image(image_bytes(128 * 1024, 4));
         std::int32_t Dim = 0;
         ASSERT_EQ(Start_Firmware_Write(*Arm, Image, Dim), Req_Accepted);
-        ASSERT_TRUE(eventually([&] { return Arm->nciclo.load() >= 2; }));
+        ASSERT_TRUE(Eventually([&] { return Arm->nciclo.load() >= 2; }));
         Arm.reset(); // Disconnect in the middle of the transfer
     }
     Connect();

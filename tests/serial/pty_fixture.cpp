@@ -48,14 +48,6 @@ std::string TPty::Receive(std::size_t Count) {
     return Got;
 }
 
-bool Eventually(const std::function<bool()>& Condition) {
-    for (int I = 0; I < 1000; ++I) {
-        if (Condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return Condition();
-}
-
 int Open_Descriptors() {
     int Count = 0;
     for ([[maybe_unused]] const auto& Entry : std::filesystem::directory_iterator("/proc/self/fd"))

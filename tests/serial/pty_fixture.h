@@ -2,8 +2,9 @@
 // A pseudo-terminal whose slave the port under test opens; the test holds the master as the far
 // end of the line.
 
+#include "eventually.h"
+
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,9 +27,6 @@ private:
     int FMaster = -1;
     std::string FPath;
 };
-
-// Polls Condition every 10 ms for up to 10 s.
-bool Eventually(const std::function<bool()>& Condition);
 
 // Descriptors open in this process, to catch a leaked one.
 int Open_Descriptors();

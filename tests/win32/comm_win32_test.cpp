@@ -3,6 +3,7 @@
 // known ways; the tests that meet them say so and are skipped or check Wine's answer instead.
 
 #include "comm_int.h"
+#include "eventually.h"
 #include "frames.h"
 #include "memory_map.h"
 #include "sim_converter.h"
@@ -26,15 +27,6 @@ namespace {
 bool under_wine() {
     HMODULE Ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return Ntdll != nullptr && ::GetProcAddress(Ntdll, "wine_get_version") != nullptr;
-}
-
-template <class F> bool eventually(F Condition, std::chrono::milliseconds Bound = 60s) {
-    const auto Deadline = std::chrono::steady_clock::now() + Bound;
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > Deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 // Runs Action and returns the ECommError it raises; fails the test when it raises none.
@@ -119,7 +111,7 @@ protected:
         const std::size_t N = Build_Read_Request(Request, 0, Addr_Data, Req_Read, Block_Size);
         ASSERT_EQ(Comm.Write(Request, static_cast<std::int32_t>(N)), static_cast<std::int32_t>(N));
         ASSERT_TRUE(
-            eventually([&] { return Comm.InQueCount() >= static_cast<std::int32_t>(Read_Answer_Len); }));
+            Eventually([&] { return Comm.InQueCount() >= static_cast<std::int32_t>(Read_Answer_Len); }));
     }
 
     std::unique_ptr<TSimConverter> Sim;
@@ -254,7 +246,7 @@ TEST_F(CommOpen, HangUpReadsAsTheDeviceGone) {
     ASSERT_TRUE(Sim->Wait_For([](const TSimCounters& C) { return C.Hung_Up.load(); }, 60s));
     // Any failure of the driver counts as the device gone: the count turns negative, and a
     // transfer either fails or moves nothing.
-    EXPECT_TRUE(eventually([&] { return Comm.InQueCount() < 0; }));
+    EXPECT_TRUE(Eventually([&] { return Comm.InQueCount() < 0; }));
     EXPECT_FALSE(Comm.WaitForInput(0));
     try {
         EXPECT_LE(Comm.Write("x", 1), 0);
