@@ -296,6 +296,14 @@ std::int32_t TCustomComm::OutQueCount() {
     return ClearCommError(Errors, Stat) ? static_cast<std::int32_t>(Stat.cbOutQue) : -1;
 }
 
+// Flags 1 to 5 of the hold state: CTS, DSR, RLSD, XOFF received, XOFF sent.
+bool TCustomComm::GetComStateFlag(int Index) {
+    std::uint32_t Errors;
+    TComStat Stat;
+    if (Index < 1 || Index > 5 || !ClearCommError(Errors, Stat)) return false;
+    return (Stat.Flags & (1u << (Index - 1))) != 0;
+}
+
 void TCustomComm::SetDeviceName(const std::string& Value) {
     if (Value == FDeviceName) return;
     CheckClosed();

@@ -400,13 +400,6 @@ bool TCustomComm::GetModemState(int Index) {
     return (Lines & Line_Bit[Index - 1]) != 0;
 }
 
-bool TCustomComm::GetComStateFlag(int Index) {
-    std::uint32_t Errors;
-    TComStat Stat;
-    if (Index < 1 || Index > 5 || !ClearCommError(Errors, Stat)) return false;
-    return (Stat.Flags & (1u << (Index - 1))) != 0;
-}
-
 namespace {
 
 // How the monitor waits on Linux. One epoll set holds the device (edge-triggered, so that

@@ -217,13 +217,6 @@ bool TCustomComm::GetModemState(int Index) {
     return (Status & Line_Bit[Index - 1]) != 0;
 }
 
-bool TCustomComm::GetComStateFlag(int Index) {
-    std::uint32_t Errors;
-    TComStat Stat;
-    if (Index < 1 || Index > 5 || !ClearCommError(Errors, Stat)) return false;
-    return (Stat.Flags & (1u << (Index - 1))) != 0;
-}
-
 namespace {
 
 // How the monitor waits on Windows: WaitCommEvent, overlapped, on the monitor's own event, next to

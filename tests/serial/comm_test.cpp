@@ -1,6 +1,7 @@
 // TComm on pseudo-terminals: the test holds the master, the port opens the slave.
 
 #include "comm_int.h"
+#include "comm_raised.h"
 #include "kernel_speed.h"
 #include "pty_fixture.h"
 
@@ -22,17 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The ECommError that Action raises; a failure when it raises none.
-ECommError raised_by(const std::function<void()>& Action) {
-    try {
-        Action();
-    } catch (const ECommError& Error) {
-        return Error;
-    }
-    ADD_FAILURE() << "no ECommError raised";
-    return ECommError("", 0);
-}
 
 void expect_error(const ECommError& Error, const std::string& Message, int Code) {
     EXPECT_EQ(Error.what(), Message);
@@ -82,7 +72,7 @@ TEST(ClosedPort, LineFunctionsRefuseWithCodeMinusOne) {
         [&](bool S) { Comm.SetBREAKState(S); }, [&](bool S) { Comm.SetXONState(S); }};
     for (const auto& Line_Function : Line_Functions)
         for (bool State : {true, false})
-            expect_error(raised_by([&] { Line_Function(State); }),
+            expect_error(Raised_By([&] { Line_Function(State); }),
                          "Port not open, unable to complete operation (Error: -1) ", -1);
 }
 
@@ -103,7 +93,7 @@ TEST(OpenFailure, LeavesThePortClosedWithoutALeakedDescriptor) {
         TComm Comm;
         Comm.SetDeviceName(Case.Path);
         const int Before = Open_Descriptors();
-        ECommError Error = raised_by([&] { Comm.Open(); });
+        ECommError Error = Raised_By([&] { Comm.Open(); });
         expect_error(Error, Case.Message, Case.Code);
         EXPECT_FALSE(Is_Permission_Error(Error));
         EXPECT_FALSE(Comm.Enabled());
@@ -120,7 +110,7 @@ TEST(Exclusive, ASecondPortCannotOpenTheDeviceUntilTheFirstCloses) {
     First.SetDeviceName(Pty.Path());
     Second.SetDeviceName(Pty.Path());
     First.Open();
-    expect_error(raised_by([&] { Second.Open(); }), "Error accessing specified device (Error: 16) ", EBUSY);
+    expect_error(Raised_By([&] { Second.Open(); }), "Error accessing specified device (Error: 16) ", EBUSY);
     EXPECT_FALSE(Second.Enabled());
     EXPECT_TRUE(First.Enabled());
     First.Close();
@@ -129,7 +119,7 @@ TEST(Exclusive, ASecondPortCannotOpenTheDeviceUntilTheFirstCloses) {
 }
 
 TEST_F(OpenPort, OpenAgainIsRefusedAndThePortStaysUsable) {
-    expect_error(raised_by([&] { Comm.Open(); }), "Port already assigned (open) (Error: -1) ", -1);
+    expect_error(Raised_By([&] { Comm.Open(); }), "Port already assigned (open) (Error: -1) ", -1);
     EXPECT_TRUE(Comm.Enabled());
     Pty.Send("ok");
     EXPECT_TRUE(Eventually([&] { return Comm.InQueCount() == 2; }));
@@ -212,7 +202,7 @@ TEST_F(OpenPort, SettingsThatOnlyOpenMayChangeAreRefusedWhileOpen) {
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
-        expect_error(raised_by(Case.Write_New), "Port already assigned (open) (Error: -1) ", -1);
+        expect_error(Raised_By(Case.Write_New), "Port already assigned (open) (Error: -1) ", -1);
         EXPECT_TRUE(Case.Kept());
         EXPECT_NO_THROW(Case.Write_Same());
     }
@@ -306,7 +296,7 @@ TEST(LineSettings, WhatTheKernelCannotDoIsRefusedAndThePortStaysOpen) {
         TComm Comm;
         Comm.SetDeviceName(Pty.Path());
         Case.Set(Comm);
-        expect_error(raised_by([&] { Comm.Open(); }), "Error updating DataControlBlock (Error: 22) ", EINVAL);
+        expect_error(Raised_By([&] { Comm.Open(); }), "Error updating DataControlBlock (Error: 22) ", EINVAL);
         EXPECT_TRUE(Comm.Enabled());
     }
 }
@@ -356,8 +346,8 @@ TEST_F(OpenPort, ADeviceThatWentAwayFailsInsteadOfHanging) {
     ASSERT_EQ(Wait.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(Wait.get());
     char Buf[8];
-    expect_error(raised_by([&] { Comm.Read(Buf, sizeof Buf); }), "Read error (Error: 5) ", EIO);
-    expect_error(raised_by([&] { Comm.Write("x", 1); }), "Write error (Error: 5) ", EIO);
+    expect_error(Raised_By([&] { Comm.Read(Buf, sizeof Buf); }), "Read error (Error: 5) ", EIO);
+    expect_error(Raised_By([&] { Comm.Write("x", 1); }), "Write error (Error: 5) ", EIO);
     Comm.Close();
     EXPECT_FALSE(Comm.Enabled());
 }

@@ -3,6 +3,7 @@
 // known ways; the tests that meet them say so and are skipped or check Wine's answer instead.
 
 #include "comm_int.h"
+#include "comm_raised.h"
 #include "eventually.h"
 #include "frames.h"
 #include "memory_map.h"
@@ -29,17 +30,6 @@ bool under_wine() {
     return Ntdll != nullptr && ::GetProcAddress(Ntdll, "wine_get_version") != nullptr;
 }
 
-// Runs Action and returns the ECommError it raises; fails the test when it raises none.
-ECommError raised(const std::function<void()>& Action) {
-    try {
-        Action();
-    } catch (const ECommError& Error) {
-        return Error;
-    }
-    ADD_FAILURE() << "no ECommError raised";
-    return ECommError("", 0);
-}
-
 std::string message(const std::string& Text, std::int32_t Code) {
     return Text + " (Error: " + std::to_string(Code) + ") ";
 }
@@ -58,7 +48,7 @@ TEST(CommClosed, RefusesOrIgnoresEveryOperation) {
         [&] { Comm.SetDTRState(true); }, [&] { Comm.SetRTSState(false); }, [&] { Comm.SetBREAKState(true); },
         [&] { Comm.SetXONState(true); }};
     for (const auto& Line_Function : Line_Functions) {
-        const ECommError Error = raised(Line_Function);
+        const ECommError Error = Raised_By(Line_Function);
         EXPECT_EQ(Error.ErrorCode, -1);
         EXPECT_EQ(std::string(Error.what()), message("Port not open, unable to complete operation", -1));
     }
@@ -81,7 +71,7 @@ TEST(CommClosed, OpenFailuresLeaveThePortClosed) {
         SCOPED_TRACE(Case.Device);
         TComm Comm;
         Comm.SetDeviceName(Case.Device);
-        const ECommError Error = raised([&] { Comm.Open(); });
+        const ECommError Error = Raised_By([&] { Comm.Open(); });
         EXPECT_EQ(Error.ErrorCode, Case.Code);
         EXPECT_EQ(std::string(Error.what()), message(Case.Text, Case.Code));
         EXPECT_FALSE(Comm.Enabled());
@@ -165,7 +155,7 @@ TEST_F(CommOpen, OpenPortRefusesWhatNeedsAClosedOne) {
                                              [&] { Comm.SetReadBufSize(8192); },
                                              [&] { Comm.SetMonitorEvents({evRxChar}); }};
     for (const auto& Action : Refused) {
-        const ECommError Error = raised(Action);
+        const ECommError Error = Raised_By(Action);
         EXPECT_EQ(Error.ErrorCode, -1);
         EXPECT_EQ(std::string(Error.what()), message("Port already assigned (open)", -1));
     }
@@ -212,7 +202,7 @@ TEST_F(CommOpen, DtrIsRaisedAfterOpen) {
     if (under_wine()) {
         // Wine: EscapeCommFunction has no DTR or RTS on a pseudo-terminal and fails with error 50
         // (not supported); the failure must reach the caller with that code.
-        const ECommError Error = raised([&] { Comm.SetDTRState(true); });
+        const ECommError Error = Raised_By([&] { Comm.SetDTRState(true); });
         EXPECT_EQ(Error.ErrorCode, ERROR_NOT_SUPPORTED);
         EXPECT_EQ(std::string(Error.what()), message("EscapeCommFunction failure", ERROR_NOT_SUPPORTED));
         EXPECT_TRUE(Comm.Enabled());
@@ -228,7 +218,7 @@ TEST_F(CommOpen, BusyPortIsRefused) {
     Comm.Open();
     TComm Second;
     Second.SetDeviceName(Comm.DeviceName());
-    const ECommError Error = raised([&] { Second.Open(); });
+    const ECommError Error = Raised_By([&] { Second.Open(); });
     EXPECT_EQ(Error.ErrorCode, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(Second.Enabled());
 }
